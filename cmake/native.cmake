@@ -1,0 +1,50 @@
+# Native configuration: the pure code, its tests, benchmarks and fuzz
+# targets, the host tools, and the Windows configuration as a sub-build.
+
+option(ORLO_SANITIZE "Build native tests with AddressSanitizer and UBSan" ON)
+option(ORLO_WITH_WINDOWS "Also cross-build the installer and its Windows tests" ON)
+option(ORLO_BENCHMARKS "Build the benchmarks" ON)
+set(ORLO_PACKAGE "" CACHE FILEPATH "Embed this package instead of one built from product/")
+
+if(ORLO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+add_library(orlo_pure STATIC ${ORLO_PURE_SOURCES})
+target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS})
+
+add_subdirectory(tools)
+
+find_package(GTest REQUIRED)
+find_package(OpenSSL REQUIRED)
+include(GoogleTest)
+add_subdirectory(tests/native)
+
+if(ORLO_BENCHMARKS)
+  add_subdirectory(bench)
+endif()
+
+if(ORLO_WITH_WINDOWS)
+  include(ExternalProject)
+  ExternalProject_Add(windows
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/windows
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.toolchain.cmake
+      -DCMAKE_BUILD_TYPE=MinSizeRel
+      -DORLO_PACK_EXE=$<TARGET_FILE:orlo-pack>
+      -DORLO_PACKAGE=${ORLO_PACKAGE}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    DEPENDS orlo-pack
+  )
+  # One ctest in this tree also runs the Windows tree's tests.
+  set(windows_include ${CMAKE_BINARY_DIR}/windows-tests.cmake)
+  file(WRITE ${windows_include}
+    "if(EXISTS \"${CMAKE_BINARY_DIR}/windows/CTestTestfile.cmake\")\n"
+    "  subdirs(\"${CMAKE_BINARY_DIR}/windows\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${windows_include})
+endif()

@@ -1,0 +1,34 @@
+# Windows configuration (cross-built with MinGW-w64): the installer, the
+# stand-in product, and the Windows test executables that CTest runs under
+# Wine.
+
+set(ORLO_PACK_EXE "" CACHE FILEPATH "The host packaging tool")
+set(ORLO_PACKAGE "" CACHE FILEPATH "Embed this package instead of one built from product/")
+set(ORLO_WINE_ROOT ${CMAKE_BINARY_DIR}/wine CACHE PATH "Where the test prefixes live")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${ORLO_WINE_ROOT})
+
+# Windows 2000 loads only images that declare subsystem and OS version 5.0 or lower.
+set(ORLO_WIN2000_LINK_FLAGS
+  -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,0
+  -Wl,--major-os-version,5 -Wl,--minor-os-version,0)
+# No libgcc or libstdc++ DLLs beside the installer: nothing but system DLLs.
+set(ORLO_STATIC_RUNTIME -static-libgcc -static-libstdc++ -static)
+add_compile_definitions(WINVER=0x0500 _WIN32_WINNT=0x0500 _WIN32_IE=0x0500)
+
+add_library(orlo_pure STATIC ${ORLO_PURE_SOURCES})
+target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} -Os -ffunction-sections -fdata-sections)
+
+# Win32 layer of every subsystem.
+add_library(orlo_win32 STATIC
+  package/package_resource.cpp
+  app/installer_state.cpp
+)
+target_include_directories(orlo_win32 PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} -Os -ffunction-sections -fdata-sections)
+target_link_libraries(orlo_win32 PUBLIC orlo_pure)
+
+add_subdirectory(product)
+add_subdirectory(resources)
+add_subdirectory(app)
+add_subdirectory(tests/windows)

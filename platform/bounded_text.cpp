@@ -1,0 +1,120 @@
+#include "platform/bounded_text.h"
+
+#include <stdarg.h>
+
+int textLength(const char* text, int maxLength) {
+    int length = 0;
+    while (length < maxLength && text[length] != 0) length++;
+    return length;
+}
+
+int textCopy(char* destination, int destinationSize, const char* source) {
+    if (destinationSize <= 0) return 0;
+    const int length = textLength(source, destinationSize);
+    if (length >= destinationSize) {
+        destination[0] = 0;
+        return 0;
+    }
+    for (int i = 0; i < length; i++) destination[i] = source[i];
+    destination[length] = 0;
+    return 1;
+}
+
+int textCopyCut(char* destination, int destinationSize, const char* source) {
+    if (destinationSize <= 0) return 0;
+    int i = 0;
+    for (; i < destinationSize - 1 && source[i] != 0; i++) destination[i] = source[i];
+    destination[i] = 0;
+    return source[i] == 0 ? 1 : 0;
+}
+
+int textAppend(char* destination, int destinationSize, const char* source) {
+    if (destinationSize <= 0) return 0;
+    const int used = textLength(destination, destinationSize);
+    if (used >= destinationSize) return 0;  // not terminated: refuse to touch it
+    const int room = destinationSize - used;
+    const int length = textLength(source, room);
+    if (length >= room) return 0;
+    for (int i = 0; i < length; i++) destination[used + i] = source[i];
+    destination[used + length] = 0;
+    return 1;
+}
+
+namespace {
+
+struct FormatSink {
+    char* out;
+    int size;
+    int used;
+    int cut;
+};
+
+void put(FormatSink* sink, char c) {
+    if (sink->used < sink->size - 1) {
+        sink->out[sink->used++] = c;
+    } else {
+        sink->cut = 1;
+    }
+}
+
+void putUnsigned(FormatSink* sink, unsigned long long value, unsigned base) {
+    char digits[24];
+    int count = 0;
+    do {
+        const unsigned digit = (unsigned)(value % base);
+        digits[count++] = (char)(digit < 10 ? '0' + digit : 'a' + digit - 10);
+        value /= base;
+    } while (value != 0);
+    while (count > 0) put(sink, digits[--count]);
+}
+
+}  // namespace
+
+int textFormat(char* destination, int destinationSize, const char* format, ...) {
+    if (destinationSize <= 0) return 0;
+    FormatSink sink = {destination, destinationSize, 0, 0};
+    va_list args;
+    va_start(args, format);
+    for (const char* p = format; *p != 0; p++) {
+        if (*p != '%') {
+            put(&sink, *p);
+            continue;
+        }
+        const char spec = p[1];
+        if (spec == 's') {
+            const char* s = va_arg(args, const char*);
+            if (s == 0) s = "";
+            while (*s != 0) put(&sink, *s++);
+        } else if (spec == 'd') {
+            const int value = va_arg(args, int);
+            if (value < 0) {
+                put(&sink, '-');
+                putUnsigned(&sink, (unsigned long long)(-(long long)value), 10);
+            } else {
+                putUnsigned(&sink, (unsigned long long)value, 10);
+            }
+        } else if (spec == 'u') {
+            putUnsigned(&sink, va_arg(args, unsigned), 10);
+        } else if (spec == 'x') {
+            putUnsigned(&sink, va_arg(args, unsigned), 16);
+        } else if (spec == '%') {
+            put(&sink, '%');
+        } else {
+            put(&sink, '%');
+            if (spec == 0) break;
+            put(&sink, spec);
+        }
+        p++;
+    }
+    va_end(args);
+    destination[sink.used] = 0;
+    return sink.cut ? 0 : 1;
+}
+
+int textEqual(const char* first, const char* second) {
+    while (*first != 0 && *first == *second) {
+        first++;
+        second++;
+    }
+    return *first == *second ? 1 : 0;
+}

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, only when it is missing.
+# Safe to run again: a machine that already has everything is left as it is.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+# Host side: compilers, CMake, GoogleTest, Google Benchmark, clang + libFuzzer runtime.
+for p in g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev clang libclang-rt-dev \
+         libssl-dev python3; do
+  have_pkg "$p" || need+=("$p")
+done
+# Cross side: MinGW i686 toolchain.
+for p in g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686; do
+  have_pkg "$p" || need+=("$p")
+done
+# Wine (32- and 64-bit) and a virtual display.
+want_i386=0
+have_pkg wine32:i386 || { need+=(wine32:i386); want_i386=1; }
+for p in wine wine64 xvfb xauth; do
+  have_pkg "$p" || need+=("$p")
+done
+
+if [ ${#need[@]} -eq 0 ]; then
+  echo "bootstrap: everything is installed"
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+if [ $want_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+echo "bootstrap: installing ${need[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+echo "bootstrap: done"

@@ -1,0 +1,295 @@
+// orlo-pack: builds, inspects, verifies and extracts installer packages.
+//
+//   orlo-pack build -o OUT NAME=PATH NAME=PATH NAME=PATH
+//   orlo-pack inspect FILE
+//   orlo-pack verify FILE
+//   orlo-pack extract FILE DIR
+//
+// FILE is a package or a finished installer (.exe), whose package is its
+// resource RT_RCDATA 100. Exit codes: 0 success, 1 the package failed a
+// check, 2 bad usage or unreadable input.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "package/package.h"
+#include "tools/pe_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct InputError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const char* const USAGE =
+    "usage: orlo-pack build -o OUT NAME=PATH NAME=PATH NAME=PATH\n"
+    "       orlo-pack inspect FILE\n"
+    "       orlo-pack verify FILE\n"
+    "       orlo-pack extract FILE DIR\n";
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) throw InputError(path + ": is a folder, not a file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw InputError(path + ": read error");
+    return bytes;
+}
+
+// Writes through a temporary file and a rename, so a failed write never
+// leaves a half-written output under the final name.
+void writeFileAtomically(const fs::path& path, const uint8_t* bytes, size_t size) {
+    const fs::path temporary = path.string() + ".orlo-tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) throw InputError(path.string() + ": cannot create: " + std::strerror(errno));
+        out.write(reinterpret_cast<const char*>(bytes), (std::streamsize)size);
+        out.flush();
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            throw InputError(path.string() + ": write failed");
+        }
+    }
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        throw InputError(path.string() + ": cannot rename into place: " + ec.message());
+    }
+}
+
+std::string hex(const uint8_t* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < count; i++) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string entryName(const PackageEntry& entry) {
+    const int length = entryNameLength(&entry);
+    if (length < 0) return std::string(entry.name, PACKAGE_NAME_SIZE) + "<no terminator>";
+    return std::string(entry.name, (size_t)length);
+}
+
+// The package bytes of FILE: the file itself, or resource 10/100 of a PE file.
+std::vector<uint8_t> loadPackage(const std::string& path) {
+    std::vector<uint8_t> file = readFile(path);
+    if (orlo::looksLikePe(file)) {
+        try {
+            auto resource = orlo::findPeResource(file, 10, 100);
+            if (!resource) throw InputError(path + ": PE file has no package (resource RT_RCDATA 100)");
+            file = std::move(resource->bytes);
+        } catch (const orlo::PeError& e) {
+            throw InputError(path + ": " + e.what());
+        }
+    }
+    if (file.size() > 0xFFFFFFFFu) throw InputError(path + ": package is larger than 4 GiB");
+    if (file.size() <= PACKAGE_HEADER_SIZE)
+        throw InputError(path + ": package is truncated (" + std::to_string(file.size()) +
+                         " bytes; a package holds more than 468)");
+    return file;
+}
+
+PackageHeader headerOf(const std::vector<uint8_t>& image) {
+    PackageHeader header;
+    parsePackageHeader(image.data(), (uint32_t)image.size(), &header);
+    return header;
+}
+
+const char* describe(EntryOutcome outcome) {
+    switch (outcome) {
+        case ENTRY_OK: return "ok";
+        case ENTRY_OUT_OF_BOUNDS: return "region reaches past the end of the package";
+        case ENTRY_EMPTY: return "entry is empty (size 0)";
+        case ENTRY_DIGEST_MISMATCH: return "digest mismatch";
+    }
+    return "unknown";
+}
+
+struct Verdict {
+    PackageHeader header;
+    EntryOutcome outcomes[3];
+    bool nameSafe[3];
+    std::vector<uint8_t> plain;  // the image after in-place descrambling
+    bool allGood() const {
+        for (int i = 0; i < 3; i++)
+            if (outcomes[i] != ENTRY_OK || !nameSafe[i]) return false;
+        return true;
+    }
+};
+
+// Verifies a copy of the image exactly the way the installer extracts it.
+Verdict verifyImage(std::vector<uint8_t> image) {
+    Verdict v;
+    v.header = headerOf(image);
+    unpackPackageImage(image.data(), (uint32_t)image.size(), v.outcomes);
+    for (int i = 0; i < 3; i++) v.nameSafe[i] = entryNameIsSafe(&v.header.entries[i]) == 1;
+    v.plain = std::move(image);
+    return v;
+}
+
+int commandBuild(const std::vector<std::string>& args) {
+    std::string output;
+    std::vector<std::string> specs;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (args[i] == "-o") {
+            if (i + 1 >= args.size()) throw UsageError("-o needs a file name");
+            output = args[++i];
+        } else {
+            specs.push_back(args[i]);
+        }
+    }
+    if (output.empty()) throw UsageError("build needs -o OUT");
+    if (specs.size() != 3)
+        throw UsageError("build needs exactly three NAME=PATH files, got " + std::to_string(specs.size()));
+
+    std::string names[3];
+    std::vector<uint8_t> contents[3];
+    uint32_t sizes[3];
+    for (int i = 0; i < 3; i++) {
+        const size_t eq = specs[i].find('=');
+        if (eq == std::string::npos) throw UsageError("'" + specs[i] + "' is not NAME=PATH");
+        names[i] = specs[i].substr(0, eq);
+        const std::string path = specs[i].substr(eq + 1);
+        if (names[i].empty()) throw InputError("entry " + std::to_string(i) + ": the name is empty");
+        if (names[i].size() > 127)
+            throw InputError("entry " + std::to_string(i) + ": name '" + names[i] + "' is " +
+                             std::to_string(names[i].size()) + " bytes; at most 127 fit");
+        PackageEntry probe{};
+        std::memcpy(probe.name, names[i].data(), names[i].size());
+        if (!entryNameIsSafe(&probe))
+            throw InputError("entry " + std::to_string(i) + ": name '" + names[i] +
+                             "' is not a plain relative Windows path (the installer would refuse it)");
+        for (int j = 0; j < i; j++) {
+            if (strcasecmp(names[i].c_str(), names[j].c_str()) == 0)
+                throw InputError("entries " + std::to_string(j) + " and " + std::to_string(i) +
+                                 " have the same name '" + names[i] + "'");
+        }
+        contents[i] = readFile(path);
+        if (contents[i].empty()) throw InputError(path + ": file is empty; every entry needs at least one byte");
+        if (contents[i].size() > 0xFFFFFFFFu) throw InputError(path + ": file is larger than 4 GiB");
+        sizes[i] = (uint32_t)contents[i].size();
+    }
+    const uint32_t total = packageSizeFor(sizes);
+    if (total == 0) throw InputError("the three files together are larger than 4 GiB");
+    std::vector<uint8_t> image(total);
+    const char* namePointers[3] = {names[0].c_str(), names[1].c_str(), names[2].c_str()};
+    const uint8_t* dataPointers[3] = {contents[0].data(), contents[1].data(), contents[2].data()};
+    if (buildPackageImage(namePointers, dataPointers, sizes, image.data(), total) != 0)
+        throw InputError("package could not be built");
+    // Read it back the way the installer will before it is written out.
+    if (!verifyImage(image).allGood()) throw InputError("internal error: the new package does not verify");
+    writeFileAtomically(output, image.data(), image.size());
+    std::cout << output << ": " << total << " bytes\n";
+    return 0;
+}
+
+void printEntries(const PackageHeader& header) {
+    for (int i = 0; i < 3; i++) {
+        const PackageEntry& e = header.entries[i];
+        std::printf("entry %d: %-32s offset %10u  size %10u  md5 %s\n", i, entryName(e).c_str(), e.offset,
+                    e.size, hex(e.digest, 16).c_str());
+    }
+}
+
+int commandInspect(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw UsageError("inspect needs one FILE");
+    const std::vector<uint8_t> image = loadPackage(args[0]);
+    std::printf("package: %zu bytes\n", image.size());
+    printEntries(headerOf(image));
+    return 0;
+}
+
+int commandVerify(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw UsageError("verify needs one FILE");
+    const Verdict v = verifyImage(loadPackage(args[0]));
+    for (int i = 0; i < 3; i++) {
+        const std::string name = entryName(v.header.entries[i]);
+        if (v.outcomes[i] != ENTRY_OK)
+            std::printf("entry %d %s: FAILED: %s\n", i, name.c_str(), describe(v.outcomes[i]));
+        else if (!v.nameSafe[i])
+            std::printf("entry %d %s: FAILED: name is not a plain relative path\n", i, name.c_str());
+        else
+            std::printf("entry %d %s: ok\n", i, name.c_str());
+    }
+    std::printf(v.allGood() ? "package verifies\n" : "package does NOT verify\n");
+    return v.allGood() ? 0 : 1;
+}
+
+int commandExtract(const std::vector<std::string>& args) {
+    if (args.size() != 2) throw UsageError("extract needs FILE and DIR");
+    const Verdict v = verifyImage(loadPackage(args[0]));
+    const fs::path dir = args[1];
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw InputError(dir.string() + ": cannot create: " + ec.message());
+    int failed = 0;
+    for (int i = 0; i < 3; i++) {
+        const PackageEntry& e = v.header.entries[i];
+        const std::string name = entryName(e);
+        if (v.outcomes[i] != ENTRY_OK) {
+            std::fprintf(stderr, "orlo-pack: entry %d %s: not written: %s\n", i, name.c_str(), describe(v.outcomes[i]));
+            failed++;
+            continue;
+        }
+        if (!v.nameSafe[i]) {
+            std::fprintf(stderr, "orlo-pack: entry %d %s: not written: name would leave %s\n", i, name.c_str(),
+                         dir.string().c_str());
+            failed++;
+            continue;
+        }
+        std::string relative = name;
+        for (char& c : relative)
+            if (c == '\\') c = '/';
+        const fs::path target = dir / relative;
+        fs::create_directories(target.parent_path(), ec);
+        writeFileAtomically(target, v.plain.data() + e.offset, e.size);
+        std::printf("%s\n", target.string().c_str());
+    }
+    return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (args.empty()) throw UsageError("no command given");
+        if (args[0] == "-h" || args[0] == "--help") {
+            std::cout << USAGE;
+            return 0;
+        }
+        const std::string command = args[0];
+        args.erase(args.begin());
+        if (command == "build") return commandBuild(args);
+        if (command == "inspect") return commandInspect(args);
+        if (command == "verify") return commandVerify(args);
+        if (command == "extract") return commandExtract(args);
+        throw UsageError("unknown command '" + command + "'");
+    } catch (const UsageError& e) {
+        std::cerr << "orlo-pack: error: " << e.what() << "\n" << USAGE;
+        return 2;
+    } catch (const InputError& e) {
+        std::cerr << "orlo-pack: error: " << e.what() << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "orlo-pack: error: " << e.what() << "\n";
+        return 2;
+    }
+}
