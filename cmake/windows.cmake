@@ -20,13 +20,18 @@ target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} -Os -ffunction-sections -fdata-sections)
 
 # Win32 layer of every subsystem.
-add_library(orlo_win32 STATIC
-  package/package_resource.cpp
-  app/installer_state.cpp
-)
+# Every other source of the subsystem folders is Win32 code; app/main.cpp
+# is the installer's entry and belongs to the executable alone.
+file(GLOB ORLO_WIN32_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/package/*.cpp
+  ${CMAKE_SOURCE_DIR}/setup/*.cpp ${CMAKE_SOURCE_DIR}/platform/*.cpp)
+foreach(pure ${ORLO_PURE_SOURCES} app/main.cpp)
+  list(REMOVE_ITEM ORLO_WIN32_SOURCES ${CMAKE_SOURCE_DIR}/${pure})
+endforeach()
+add_library(orlo_win32 STATIC ${ORLO_WIN32_SOURCES})
 target_include_directories(orlo_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} -Os -ffunction-sections -fdata-sections)
-target_link_libraries(orlo_win32 PUBLIC orlo_pure)
+target_link_libraries(orlo_win32 PUBLIC orlo_pure ole32 uuid)
 
 add_subdirectory(product)
 add_subdirectory(resources)

@@ -1,0 +1,30 @@
+#include "platform/system_calls.h"
+
+#include "platform/bounded_text.h"
+
+HMODULE WINAPI loadLibraryFromSystemFolder(LPCSTR name) {
+    char path[MAX_PATH + 64];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    // A result of 0 is failure; one of MAX_PATH or more is the size it needs.
+    if (length == 0 || length >= MAX_PATH) return 0;
+    if (path[length - 1] != '\\' && !textAppend(path, sizeof path, "\\")) return 0;
+    if (!textAppend(path, sizeof path, name)) return 0;
+    return LoadLibraryA(path);
+}
+
+SystemCalls systemCalls = {
+    loadLibraryFromSystemFolder, GetProcAddress,   FreeLibrary,     GetWindowsDirectoryA, GetCurrentDirectoryA,
+    CreateDirectoryA,            DeleteFileA,      RemoveDirectoryA, RegDeleteKeyA,
+};
+
+void resetSystemCalls() {
+    systemCalls.loadSystemLibrary = loadLibraryFromSystemFolder;
+    systemCalls.getProcAddress = GetProcAddress;
+    systemCalls.freeLibrary = FreeLibrary;
+    systemCalls.getWindowsDirectory = GetWindowsDirectoryA;
+    systemCalls.getCurrentDirectory = GetCurrentDirectoryA;
+    systemCalls.createDirectory = CreateDirectoryA;
+    systemCalls.deleteFile = DeleteFileA;
+    systemCalls.removeDirectory = RemoveDirectoryA;
+    systemCalls.regDeleteKey = RegDeleteKeyA;
+}

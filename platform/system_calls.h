@@ -1,0 +1,32 @@
+// The platform calls that tests need to make fail, reached through one
+// table so that a test can replace an entry and put it back (fault
+// injection, in the manner of SQLite's os_win.c). The installer never
+// changes the table; tests call resetSystemCalls() when they are done.
+#ifndef ORLO_PLATFORM_SYSTEM_CALLS_H
+#define ORLO_PLATFORM_SYSTEM_CALLS_H
+
+#include <windows.h>
+
+struct SystemCalls {
+    // Loads a system DLL by name from the system folder only, never from
+    // the installer's own folder or the current folder.
+    HMODULE(WINAPI* loadSystemLibrary)(LPCSTR name);
+    FARPROC(WINAPI* getProcAddress)(HMODULE module, LPCSTR name);
+    BOOL(WINAPI* freeLibrary)(HMODULE module);
+    UINT(WINAPI* getWindowsDirectory)(LPSTR buffer, UINT size);
+    DWORD(WINAPI* getCurrentDirectory)(DWORD size, LPSTR buffer);
+    BOOL(WINAPI* createDirectory)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
+    BOOL(WINAPI* deleteFile)(LPCSTR path);
+    BOOL(WINAPI* removeDirectory)(LPCSTR path);
+    LONG(WINAPI* regDeleteKey)(HKEY root, LPCSTR path);
+};
+
+extern SystemCalls systemCalls;
+
+// Puts every entry back to the real platform call.
+void resetSystemCalls();
+
+// The default loadSystemLibrary: the system folder joined with name.
+HMODULE WINAPI loadLibraryFromSystemFolder(LPCSTR name);
+
+#endif

@@ -1,0 +1,2 @@
+// Path-text operations (pure).
+#include "setup/folders.h"
