@@ -1,11 +1,48 @@
-// Process entry of OrloCastSetup.exe.
+// Process entry of OrloCastSetup.exe: switches, the single-instance lock,
+// running copies of the product told to close, then the window and its
+// message loop. The quit message's value is the exit code.
 #include <windows.h>
+#include <objbase.h>
 
 #include "app/installer_state.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "platform/bounded_text.h"
+#include "setup/folders.h"
 
-static InstallerState installerState;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    restrictDllSearch();
+    parseSwitches(commandLine);
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    HANDLE mutex = CreateMutexA(0, TRUE, INSTALLER_MUTEX_NAME);
+    if (mutex == 0) return -1;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return -1;
+    }
+
+    closeRunningProduct(PRODUCT_WINDOW_TITLE);
+    resolveSpecialFolders();
     clearInstallerState(&installerState, instance);
-    return readPackageHeader(&installerState);
+
+    char title[128];
+    textFormat(title, sizeof title, "Fenmarch %s Installation (Version %s)", "Orlo-Cast", "1.0.0.1");
+
+    const HRESULT com = CoInitialize(0);
+    int exitCode = -1;
+    // Without a window nothing could ever post the quit message: end at
+    // once, like the other start-up failures.
+    if (createMainWindow(instance, title) != 0) {
+        MSG message;
+        while (GetMessageA(&message, 0, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        exitCode = (int)message.wParam;
+    }
+
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    if (com == S_OK) CoUninitialize();
+    return exitCode;
 }

@@ -35,10 +35,11 @@ if(ORLO_WITH_WINDOWS)
       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.toolchain.cmake
       -DCMAKE_BUILD_TYPE=MinSizeRel
       -DORLO_PACK_EXE=$<TARGET_FILE:orlo-pack>
+      -DORLO_GEN_ASSETS_EXE=$<TARGET_FILE:orlo-gen-assets>
       -DORLO_PACKAGE=${ORLO_PACKAGE}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
-    DEPENDS orlo-pack
+    DEPENDS orlo-pack orlo-links orlo-gen-assets
   )
   # One ctest in this tree also runs the Windows tree's tests.
   set(windows_include ${CMAKE_BINARY_DIR}/windows-tests.cmake)

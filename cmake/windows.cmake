@@ -29,9 +29,26 @@ foreach(pure ${ORLO_PURE_SOURCES} app/main.cpp)
   list(REMOVE_ITEM ORLO_WIN32_SOURCES ${CMAKE_SOURCE_DIR}/${pure})
 endforeach()
 add_library(orlo_win32 STATIC ${ORLO_WIN32_SOURCES})
+
+# The web links, scrambled at build time by the host tool orlo-links (built
+# beside orlo-pack), so that their plain text never enters the sources'
+# object code.
+get_filename_component(ORLO_HOST_TOOLS ${ORLO_PACK_EXE} DIRECTORY)
+set(ORLO_PICTURE_LINK "http://www.fenmarch.example" CACHE STRING "Opened by a click on the picture")
+set(ORLO_COMPLETION_LINK "https://www.fenmarch.example/orlo-cast/thank-you?from=setup"
+    CACHE STRING "Opened after a successful interactive install")
+set(ORLO_LINKS_HEADER ${CMAKE_BINARY_DIR}/generated/links.generated.h)
+add_custom_command(OUTPUT ${ORLO_LINKS_HEADER}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+  COMMAND ${ORLO_HOST_TOOLS}/orlo-links -o ${ORLO_LINKS_HEADER}
+          pictureLink=${ORLO_PICTURE_LINK} completionLink=${ORLO_COMPLETION_LINK}
+  DEPENDS ${ORLO_HOST_TOOLS}/orlo-links
+  COMMENT "Scrambling the stored web links")
+target_sources(orlo_win32 PRIVATE ${ORLO_LINKS_HEADER})
+target_include_directories(orlo_win32 PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_include_directories(orlo_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} -Os -ffunction-sections -fdata-sections)
-target_link_libraries(orlo_win32 PUBLIC orlo_pure ole32 uuid)
+target_link_libraries(orlo_win32 PUBLIC orlo_pure ole32 uuid shell32 gdi32 user32)
 
 add_subdirectory(product)
 add_subdirectory(resources)

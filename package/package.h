@@ -148,6 +148,15 @@ const int PACKAGE_RESOURCE_ID = 100;
 // state->packageEntries. 0 on success; -1 when the resource is missing, can't
 // be loaded or holds no more than 468 bytes (the field is left untouched).
 int readPackageHeader(InstallerState* state);
+
+// Verifies, descrambles and writes the three entries into
+// state->targetFolder (only the entry named onlyName when it is not null;
+// the others are still verified and their failures count). 0, -1 when the
+// resource is missing or can't be loaded, or -100 minus the failed entries.
+// An entry of size 0, a name that could leave the target folder, and a
+// destination path that does not fit 1024 bytes each count as a failure.
+// Descrambles the image in place: once per process.
+int extractPackage(InstallerState* state, const char* onlyName);
 #endif
 
 #endif

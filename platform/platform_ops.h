@@ -20,7 +20,9 @@ int createFolderChain(const char* path);
 // Deletes the folder with its files and subfolders as far as it can, then
 // the folder itself. Never enters a folder whose name begins with a dot, nor
 // a junction or symbolic link (the link itself is removed, never its
-// target). Stops work on a folder at the first entry that survives. Always 1.
+// target). Stops work on a folder at the first entry that survives, a
+// subfolder that survives its removal included; the removal of every folder
+// above it is still attempted. Always 1.
 int deleteFolderTree(const char* path);
 
 // Creates or truncates the file and writes count bytes in one call.
@@ -53,7 +55,9 @@ int deleteKeyTree(HKEY root, const char* keyPath);
 
 // Creates folder\name.LNK pointing at target (COM must be initialised on the
 // calling thread). arguments may be null. Returns S_OK or the first failing
-// status of CoCreateInstance, QueryInterface or IPersistFile::Save.
+// status of CoCreateInstance, QueryInterface or IPersistFile::Save; a
+// shortcut path of 2048 bytes or more gives
+// HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) and nothing is made.
 HRESULT createShortcut(const char* target, const char* folder, const char* name, const char* arguments);
 
 // Deletes folder\name.LNK. Non-zero when the file was deleted.

@@ -22,6 +22,9 @@ const char* getCommonProgramsFolder();
 const char* getStartupFolder();
 // Read-only view of the whole table, for tests and diagnostics.
 const SpecialFolderTable* getSpecialFolderTable();
+// For tests only: puts the table back to its texts at load and clears the
+// once flag, so that the next resolveSpecialFolders resolves again.
+void resetSpecialFoldersForTests();
 
 #ifdef _WIN32
 struct InstallerState;

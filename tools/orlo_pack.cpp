@@ -6,7 +6,9 @@
 //   orlo-pack extract FILE DIR
 //
 // FILE is a package or a finished installer (.exe), whose package is its
-// resource RT_RCDATA 100. Exit codes: 0 success, 1 the package failed a
+// resource RT_RCDATA 100. For an executable, inspect also lists its
+// resources, its version block's strings and its manifest's execution level
+// and supported systems. Exit codes: 0 success, 1 the package failed a
 // check, 2 bad usage or unreadable input.
 #include <cerrno>
 #include <cstdio>
@@ -88,8 +90,7 @@ std::string entryName(const PackageEntry& entry) {
 }
 
 // The package bytes of FILE: the file itself, or resource 10/100 of a PE file.
-std::vector<uint8_t> loadPackage(const std::string& path) {
-    std::vector<uint8_t> file = readFile(path);
+std::vector<uint8_t> packageOf(const std::string& path, std::vector<uint8_t> file) {
     if (orlo::looksLikePe(file)) {
         try {
             auto resource = orlo::findPeResource(file, 10, 100);
@@ -105,6 +106,8 @@ std::vector<uint8_t> loadPackage(const std::string& path) {
                          " bytes; a package holds more than 468)");
     return file;
 }
+
+std::vector<uint8_t> loadPackage(const std::string& path) { return packageOf(path, readFile(path)); }
 
 PackageHeader headerOf(const std::vector<uint8_t>& image) {
     PackageHeader header;
@@ -208,11 +211,110 @@ void printEntries(const PackageHeader& header) {
     }
 }
 
+// Text taken from a file, with control characters, quotes and backslashes
+// escaped so that it stays on its line.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            if (c == '"' || c == '\\') out += '\\';
+            out += (char)c;
+        }
+    }
+    return out;
+}
+
+std::string quoted(const std::string& text) { return "\"" + printable(text) + "\""; }
+
+std::string hex32(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*x", digits, value);
+    return text;
+}
+
+std::string dotted(uint32_t high, uint32_t low) {
+    return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
+           std::to_string(low & 0xFFFF);
+}
+
+// The lines inspect adds for an executable: resource table, version block,
+// manifest. Everything is decoded before anything is printed, so a damaged
+// file yields the error line alone.
+std::vector<std::string> describeExecutable(const std::vector<uint8_t>& file) {
+    std::vector<std::string> lines;
+    const std::vector<orlo::PeResource> resources = orlo::readPeResources(file);
+    lines.push_back("resources: " + std::to_string(resources.size()));
+    const orlo::PeResource* version = nullptr;
+    const orlo::PeResource* manifest = nullptr;
+    for (const orlo::PeResource& resource : resources) {
+        char head[96];
+        std::snprintf(head, sizeof head, "resource %-15s %5u  language %5u  size %10zu",
+                      orlo::resourceTypeName(resource.type).c_str(), resource.id, resource.language,
+                      resource.bytes.size());
+        const std::string detail = orlo::describeResource(resource);
+        lines.push_back(head + (detail.empty() ? "" : "  " + detail));
+        if (resource.type == 16 && resource.id == 1 && !version) version = &resource;
+        if (resource.type == 24 && resource.id == 1 && !manifest) manifest = &resource;
+    }
+
+    if (!version) {
+        lines.push_back("version: none");
+    } else {
+        const orlo::VersionInfo info = orlo::parseVersionInfo(version->bytes);
+        if (info.hasFixedPart) {
+            lines.push_back("version: file " + dotted(info.fileVersionHigh, info.fileVersionLow) + ", product " +
+                            dotted(info.productVersionHigh, info.productVersionLow) + ", flags mask " +
+                            hex32(info.flagsMask, 1) + ", flags " + hex32(info.flags, 1) + ", os " +
+                            hex32(info.os, 1) + ", type " + hex32(info.type, 1) + ", subtype " +
+                            hex32(info.subtype, 1));
+        } else {
+            lines.push_back("version: no fixed part");
+        }
+        for (const auto& table : info.stringTables) {
+            lines.push_back("version strings " + printable(table.key) + ":");
+            for (const auto& s : table.strings) lines.push_back("  " + printable(s.first) + " = " + quoted(s.second));
+        }
+        for (uint32_t t : info.translations)
+            lines.push_back("version translation: language " + hex32(t & 0xFFFF, 4) + ", code page " +
+                            hex32(t >> 16, 4));
+    }
+
+    if (!manifest) {
+        lines.push_back("manifest: none");
+    } else {
+        const orlo::ManifestInfo info = orlo::parseManifest(manifest->bytes);
+        if (!info.assemblyIdentity.empty()) {
+            std::string line = "manifest assemblyIdentity:";
+            for (const auto& a : info.assemblyIdentity) line += " " + printable(a.first) + "=" + quoted(a.second);
+            lines.push_back(line);
+        }
+        for (const auto& d : info.descriptions) lines.push_back("manifest description: " + quoted(d));
+        for (const auto& level : info.executionLevels)
+            lines.push_back("manifest requestedExecutionLevel: " + printable(level));
+        for (const auto& id : info.supportedOs) lines.push_back("manifest supportedOS: " + printable(id));
+    }
+    return lines;
+}
+
 int commandInspect(const std::vector<std::string>& args) {
     if (args.size() != 1) throw UsageError("inspect needs one FILE");
-    const std::vector<uint8_t> image = loadPackage(args[0]);
+    const std::vector<uint8_t> file = readFile(args[0]);
+    const std::vector<uint8_t> image = packageOf(args[0], file);
+    std::vector<std::string> executable;
+    if (orlo::looksLikePe(file)) {
+        try {
+            executable = describeExecutable(file);
+        } catch (const orlo::PeError& e) {
+            throw InputError(args[0] + ": " + e.what());
+        }
+    }
     std::printf("package: %zu bytes\n", image.size());
     printEntries(headerOf(image));
+    for (const std::string& line : executable) std::printf("%s\n", line.c_str());
     return 0;
 }
 
