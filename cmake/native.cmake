@@ -39,6 +39,7 @@ if(ORLO_WITH_WINDOWS)
       -DORLO_PACKAGE=${ORLO_PACKAGE}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
+    STEP_TARGETS configure
     DEPENDS orlo-pack orlo-links orlo-gen-assets
   )
   # One ctest in this tree also runs the Windows tree's tests.
