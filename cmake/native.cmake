@@ -22,6 +22,15 @@ find_package(OpenSSL REQUIRED)
 include(GoogleTest)
 add_subdirectory(tests/native)
 
+# Hardening checks: the package fuzzer's short run (when clang has
+# libFuzzer), and no unbounded string function in the installer's sources.
+add_subdirectory(tests/fuzz)
+add_test(NAME host.no_unbounded_string_functions COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-banned.sh ${CMAKE_SOURCE_DIR})
+# The check itself finds each of the issue's functions in a planted source.
+add_test(NAME host.check_banned_finds_each_function
+  COMMAND sh -c "d=\"$1\"; rm -rf \"$d\"; mkdir -p \"$d/setup\"; for f in strcpy strcat sprintf vsprintf gets lstrcpyA lstrcatA wsprintfA lstrcpyW wvsprintfA StrCpyA _tcscpy; do printf 'void g(char* d) {\\n    %s(d, \"x\");\\n}\\n' \"$f\" > \"$d/setup/planted.cpp\"; if \"$0\" \"$d\" >/dev/null 2>&1; then echo \"not found: $f\"; exit 1; fi; done; printf 'void g() { textCopy(a, 4, \"x\"); } // strcpy(a, b)\\n' > \"$d/setup/planted.cpp\"; \"$0\" \"$d\""
+          ${CMAKE_SOURCE_DIR}/scripts/check-banned.sh ${CMAKE_BINARY_DIR}/check-banned-probe)
+
 if(ORLO_BENCHMARKS)
   add_subdirectory(bench)
 endif()
@@ -49,4 +58,6 @@ if(ORLO_WITH_WINDOWS)
     "  subdirs(\"${CMAKE_BINARY_DIR}/windows\")\n"
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${windows_include})
+  # Release checks: reproducible builds, signing, the release command.
+  add_subdirectory(tests/release)
 endif()

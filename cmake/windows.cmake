@@ -14,6 +14,11 @@ set(ORLO_WIN2000_LINK_FLAGS
 # No libgcc or libstdc++ DLLs beside the installer: nothing but system DLLs.
 set(ORLO_STATIC_RUNTIME -static-libgcc -static-libstdc++ -static)
 add_compile_definitions(WINVER=0x0500 _WIN32_WINNT=0x0500 _WIN32_IE=0x0500)
+# Reproducible output: no link-time stamp in the PE header, and no build
+# folder in the object code.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
+                    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/>")
 
 add_library(orlo_pure STATIC ${ORLO_PURE_SOURCES})
 target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})

@@ -105,10 +105,18 @@ int createFolderChain(const char* path) {
 // the parent's removal is attempted and fails, and so on up to the folder
 // given. The tree is therefore never listed again after a survivor and the
 // operation cannot loop.
+int isFolderLink(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 int deleteFolderTree(const char* path) {
     char folder[TREE_PATH_SIZE];
     // An empty text would list the current folder: nothing is done.
     if (!path || !path[0] || !textCopy(folder, sizeof folder, path)) return 1;
+    // A folder given as a link is not entered either: its contents lie elsewhere.
+    if (isFolderLink(folder)) return 1;
     const int rootLength = textLength(folder, sizeof folder);
 
     int survivorBelow = 0;

@@ -25,6 +25,9 @@ int createFolderChain(const char* path);
 // above it is still attempted. Always 1.
 int deleteFolderTree(const char* path);
 
+// 1 when path is a folder that is a junction or symbolic link.
+int isFolderLink(const char* path);
+
 // Creates or truncates the file and writes count bytes in one call.
 // 1 only when every byte was written.
 int writeWholeFile(const char* path, const void* bytes, DWORD count);

@@ -11,6 +11,10 @@ for p in g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev clang li
          libssl-dev python3; do
   have_pkg "$p" || need+=("$p")
 done
+# Release: Authenticode signing and throwaway test certificates.
+for p in osslsigncode openssl; do
+  have_pkg "$p" || need+=("$p")
+done
 # Cross side: MinGW i686 toolchain.
 for p in g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686; do
   have_pkg "$p" || need+=("$p")

@@ -29,8 +29,7 @@ int failInstall(InstallerState* state, int result, const char* message) {
 // Skipped when the folder text is empty, does not fit, or can't be created.
 void createStartMenuShortcuts(InstallerState* state, const char* programsFolder) {
     char menu[TEXT_SIZE];
-    if (programsFolder[0] == 0 || !textCopy(menu, TEXT_SIZE, programsFolder)) return;
-    if (!joinPath(menu, TEXT_SIZE, START_MENU_SUBFOLDER)) return;
+    if (!productMenuFolder(programsFolder, menu, TEXT_SIZE)) return;
     if (createFolderChain(menu) != 1) return;
 
     char target[TEXT_SIZE];

@@ -20,7 +20,6 @@ const int DONE_OK = 128;
 #define PRODUCT_FOLDER "FM\\Orlo-Cast"
 #define PRODUCT_PROGRAM_NAME "OrloCast.exe"
 #define SHELL_FOLDERS_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
-#define START_MENU_SUBFOLDER "Fen March\\Orlo-Cast"
 #define UNINSTALL_PARENT_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 #define UNINSTALL_KEY_NAME "FM:Orlo-Cast {5C7E2B91-3FA4-4d6e}"
 #define PRODUCT_SETTINGS_KEY "Fen March\\Orlo-Cast"
@@ -31,6 +30,12 @@ const int DONE_OK = 128;
 #define STAGE_COPY "Copy Files"
 #define STAGE_FINALIZE "Finalize Installation"
 #define STAGE_COMPLETED "Installation Completed"
+
+// Forms programsFolder\Fen March\Orlo-Cast in menu (menuSize bytes). 0 when
+// the Programs folder is empty, the path does not fit, or "Fen March" or
+// "Fen March\Orlo-Cast" is a link: a linked Start-menu folder could lead the
+// elevated procedures to write or delete somewhere else entirely.
+int productMenuFolder(const char* programsFolder, char* menu, int menuSize);
 
 // Installs the product; runs on the install worker with COM initialised.
 // 0, or -1 (package header), -2 (target folder not resolved), -3 (target

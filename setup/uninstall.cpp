@@ -20,8 +20,7 @@ int failUninstall(InstallerState* state, int result, const char* message, const 
 // Deletes the two shortcuts and the folder programs\Fen March\Orlo-Cast.
 void removeStartMenuFolder(const char* programsFolder) {
     char menu[TEXT_SIZE];
-    if (programsFolder[0] == 0 || !textCopy(menu, TEXT_SIZE, programsFolder)) return;
-    if (!joinPath(menu, TEXT_SIZE, START_MENU_SUBFOLDER)) return;
+    if (!productMenuFolder(programsFolder, menu, TEXT_SIZE)) return;
     deleteShortcut(menu, "OrloCast");
     deleteShortcut(menu, "Readme");
     deleteFolderTree(menu);

@@ -94,4 +94,46 @@ TEST(BoundedText, LengthAndEquality) {
     EXPECT_EQ(1, textEqual("", ""));
 }
 
+// Append, cut copy, format and length at and just past each buffer size
+// the installer uses (paths 1024, registry values 4050 and 4096, and the
+// sizes one below), into exactly sized buffers.
+TEST(BoundedText, EveryOperationAtAndPastEachLimit) {
+    for (int size : {1023, 1024, 4049, 4050, 4096}) {
+        for (int length : {size - 2, size - 1, size, size + 1}) {
+            const std::string source(length, 's');
+            const bool fits = length < size;
+
+            auto appended = exact(size);
+            appended[0] = 0;
+            EXPECT_EQ(fits ? 1 : 0, textAppend(appended.get(), size, source.c_str())) << size << "/" << length;
+            EXPECT_EQ(fits ? source : std::string(), appended.get());
+            // Onto a text already there: all or nothing, at the same limit.
+            auto onto = exact(size);
+            ASSERT_EQ(1, textCopy(onto.get(), size, "ab"));
+            const std::string tail(length - 2, 't');
+            EXPECT_EQ(fits ? 1 : 0, textAppend(onto.get(), size, tail.c_str())) << size << "/" << length;
+            EXPECT_EQ(fits ? "ab" + tail : std::string("ab"), onto.get());
+
+            auto cut = exact(size);
+            EXPECT_EQ(fits ? 1 : 0, textCopyCut(cut.get(), size, source.c_str()));
+            EXPECT_EQ(source.substr(0, size - 1), cut.get());
+
+            auto formatted = exact(size);
+            EXPECT_EQ(fits ? 1 : 0, textFormat(formatted.get(), size, "%s", source.c_str())) << size << "/" << length;
+            EXPECT_EQ(source.substr(0, size - 1), formatted.get());
+            // The limit reached inside a number after a text: 998 and 999
+            // fit, 1000 and 1001 are cut after their third digit.
+            auto number = exact(size);
+            const std::string lead(size - 4, 'n');
+            const unsigned value = (unsigned)(length - size + 1000);
+            EXPECT_EQ(fits ? 1 : 0, textFormat(number.get(), size, "%s%u", lead.c_str(), value));
+            EXPECT_EQ(lead + std::to_string(value).substr(0, 3), number.get());
+
+            auto unterminated = exact(size, 'u');
+            EXPECT_EQ(size, textLength(unterminated.get(), size));
+            EXPECT_EQ(length < size - 1 ? length : size - 1, textLength(source.c_str(), size - 1));
+        }
+    }
+}
+
 }  // namespace

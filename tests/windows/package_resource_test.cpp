@@ -16,24 +16,18 @@ HMODULE loadModule(const char* name) {
     return module;
 }
 
-TEST(ReadPackageHeader, MissingResourceLeavesTheHeaderAlone) {
-    HMODULE module = loadModule("pkg_none.dll");
-    ASSERT_TRUE(module);
-    clearInstallerState(&state, (HINSTANCE)module);
-    EXPECT_EQ(-1, readPackageHeader(&state));
-    const PackageHeader zero = {};
-    EXPECT_EQ(0, memcmp(&state.packageEntries, &zero, sizeof zero));
-    FreeLibrary(module);
-}
-
-TEST(ReadPackageHeader, ExactlyHeaderSizedPackageIsRefused) {
-    HMODULE module = loadModule("pkg_468.dll");
-    ASSERT_TRUE(module);
-    clearInstallerState(&state, (HINSTANCE)module);
-    EXPECT_EQ(-1, readPackageHeader(&state));
-    const PackageHeader zero = {};
-    EXPECT_EQ(0, memcmp(&state.packageEntries, &zero, sizeof zero));
-    FreeLibrary(module);
+// No package, and a package of exactly the header's 468 bytes: -1, and the
+// header copy stays as it was (all zero after clearing).
+TEST(ReadPackageHeader, MissingOrHeaderSizedPackageIsRefused) {
+    for (const char* name : {"pkg_none.dll", "pkg_468.dll"}) {
+        HMODULE module = loadModule(name);
+        ASSERT_TRUE(module);
+        clearInstallerState(&state, (HINSTANCE)module);
+        EXPECT_EQ(-1, readPackageHeader(&state)) << name;
+        const PackageHeader zero = {};
+        EXPECT_EQ(0, memcmp(&state.packageEntries, &zero, sizeof zero)) << name;
+        FreeLibrary(module);
+    }
 }
 
 TEST(ReadPackageHeader, OneByteMoreIsAccepted) {
