@@ -307,7 +307,10 @@ w("Time from CreateProcess to the first painted main window under Wine and Xvfb:
   "every millisecond for a visible top-level window of the program's class with no pending paint "
   "region (its first WM_PAINT done), then closes it. Interactive start in a fresh prefix, product "
   "not installed. Beside it, the same for a bare Win32 window of the same size that only fills "
-  "itself with one colour (`bench/wine/bare_window.cpp`), in the same prefix just before.")
+  "itself with one colour (`bench/wine/bare_window.cpp`), in the same prefix just before. One "
+  "unmeasured bare window opens and closes first in each prefix: the first window of a Wine "
+  "prefix pays once for starting Wine's display driver (about 200 ms here), which a desktop "
+  "that already runs has paid.")
 w("")
 w("| ms | to the first painted window |")
 w("|---|---|")

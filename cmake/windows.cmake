@@ -22,7 +22,12 @@ add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURC
 
 add_library(orlo_pure STATIC ${ORLO_PURE_SOURCES})
 target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} -Os -ffunction-sections -fdata-sections)
+# Installer code: small, no unwind tables (there are no exceptions to unwind),
+# and no -fdata-sections, with which MinGW places zero-filled records such as
+# the installer state in .data instead of .bss, costing their full size in
+# the file.
+set(ORLO_SIZE_FLAGS -Os -ffunction-sections -fno-asynchronous-unwind-tables)
+target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
 
 # Win32 layer of every subsystem.
 # Every other source of the subsystem folders is Win32 code; app/main.cpp
@@ -52,7 +57,7 @@ add_custom_command(OUTPUT ${ORLO_LINKS_HEADER}
 target_sources(orlo_win32 PRIVATE ${ORLO_LINKS_HEADER})
 target_include_directories(orlo_win32 PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_include_directories(orlo_win32 PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} -Os -ffunction-sections -fdata-sections)
+target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
 target_link_libraries(orlo_win32 PUBLIC orlo_pure ole32 uuid shell32 gdi32 user32)
 
 add_subdirectory(product)

@@ -52,9 +52,10 @@ bool isForbiddenNameChar(unsigned char c) {
 // between them the keystream of block j + 1 is computed, one keystream byte
 // per MD5 step (without its key byte: the key bytes repeat with period 16,
 // so one 64-byte pattern of them is added to every block at once). The
-// working memory is about 600 bytes of stack; nothing is allocated. The results are bit for bit those of the three separate
-// passes: the keystream's counter n still counts down from the region's
-// full size, and the stored digest is of the bytes before they are changed.
+// working memory is about 600 bytes of stack; nothing is allocated. The
+// results are bit for bit those of the three separate passes: the
+// keystream's counter n still counts down from the region's full size, and
+// the stored digest is of the bytes before they are changed.
 // The bytes left over after the last whole block go through md5Update and
 // a scalar keystream loop.
 //
