@@ -14,8 +14,10 @@ int clearInstallerState(InstallerState* state, HINSTANCE instance) {
 
 namespace {
 
+// Sleep(1), not Sleep(0): the holder may be the below-normal worker, to
+// which Sleep(0) would not yield on a single processor.
 void takeStatusLock(InstallerState* state) {
-    while (InterlockedExchange(&state->statusLock, 1) != 0) Sleep(0);
+    while (InterlockedExchange(&state->statusLock, 1) != 0) Sleep(1);
 }
 
 void dropStatusLock(InstallerState* state) { InterlockedExchange(&state->statusLock, 0); }
