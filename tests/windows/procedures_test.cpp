@@ -104,6 +104,17 @@ protected:
 
 const std::string WEB = MAKER_WEB_HOST;
 
+HMODULE WINAPI noSystemLibrary(LPCSTR) { return 0; }
+
+// A Windows folder on a server whose name is so long that no Program Files
+// folder built from it fits the installation folder's 1024 bytes.
+UINT WINAPI farAwayWindowsFolder(LPSTR buffer, UINT size) {
+    const std::string folder = "\\\\" + std::string(1010, 's') + "\\share\\WINDOWS";
+    if (size <= folder.size()) return (UINT)folder.size() + 1;
+    memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return (UINT)folder.size();
+}
+
 BOOL WINAPI refuseCreateDirectory(LPCSTR, LPSECURITY_ATTRIBUTES) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -118,6 +129,24 @@ TEST_F(Procedures, InstallWithoutPackageFailsWithMinusOne) {
     EXPECT_STREQ("Extract Package", state.statusText);
     expectCommands(1, 0);
     EXPECT_FALSE(pathExists(target_));
+}
+
+TEST_F(Procedures, NoTargetFolderFailsWithMinusTwo) {
+    systemCalls.loadSystemLibrary = noSystemLibrary;
+    systemCalls.getWindowsDirectory = farAwayWindowsFolder;
+    prepare(product_);
+    EXPECT_EQ(-2, runInstall(&state));
+    EXPECT_EQ("Failed to create target folder on system disk\nthanks to download official package at\n" + WEB + ".",
+              std::string(state.errorText));
+    EXPECT_STREQ("Copy Files", state.statusText);
+    expectCommands(1, 0);
+
+    prepare(product_);
+    EXPECT_EQ(-2, runUninstall(&state));
+    EXPECT_STREQ("Orlo-Cast Uninstallation Error", state.errorCaption);
+    EXPECT_EQ("Failed to get target folder on system disk\nthanks to remove Orlo-Cast manually...",
+              std::string(state.errorText));
+    expectCommands(1, 0);
 }
 
 TEST_F(Procedures, InstallThatCannotCreateTheTargetFolderFailsWithMinusThree) {
