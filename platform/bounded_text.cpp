@@ -80,12 +80,12 @@ int textFormat(char* destination, int destinationSize, const char* format, ...) 
             put(&sink, *p);
             continue;
         }
-        const char spec = p[1];
-        if (spec == 's') {
+        const char conversion = p[1];
+        if (conversion == 's') {
             const char* s = va_arg(args, const char*);
             if (s == 0) s = "";
             while (*s != 0) put(&sink, *s++);
-        } else if (spec == 'd') {
+        } else if (conversion == 'd') {
             const int value = va_arg(args, int);
             if (value < 0) {
                 put(&sink, '-');
@@ -93,16 +93,16 @@ int textFormat(char* destination, int destinationSize, const char* format, ...) 
             } else {
                 putUnsigned(&sink, (unsigned long long)value, 10);
             }
-        } else if (spec == 'u') {
+        } else if (conversion == 'u') {
             putUnsigned(&sink, va_arg(args, unsigned), 10);
-        } else if (spec == 'x') {
+        } else if (conversion == 'x') {
             putUnsigned(&sink, va_arg(args, unsigned), 16);
-        } else if (spec == '%') {
+        } else if (conversion == '%') {
             put(&sink, '%');
         } else {
             put(&sink, '%');
-            if (spec == 0) break;
-            put(&sink, spec);
+            if (conversion == 0) break;
+            put(&sink, conversion);
         }
         p++;
     }

@@ -149,27 +149,27 @@ Verdict verifyImage(std::vector<uint8_t> image) {
 
 int commandBuild(const std::vector<std::string>& args) {
     std::string output;
-    std::vector<std::string> specs;
+    std::vector<std::string> fileArguments;
     for (size_t i = 0; i < args.size(); i++) {
         if (args[i] == "-o") {
             if (i + 1 >= args.size()) throw UsageError("-o needs a file name");
             output = args[++i];
         } else {
-            specs.push_back(args[i]);
+            fileArguments.push_back(args[i]);
         }
     }
     if (output.empty()) throw UsageError("build needs -o OUT");
-    if (specs.size() != 3)
-        throw UsageError("build needs exactly three NAME=PATH files, got " + std::to_string(specs.size()));
+    if (fileArguments.size() != 3)
+        throw UsageError("build needs exactly three NAME=PATH files, got " + std::to_string(fileArguments.size()));
 
     std::string names[3];
     std::vector<uint8_t> contents[3];
     uint32_t sizes[3];
     for (int i = 0; i < 3; i++) {
-        const size_t eq = specs[i].find('=');
-        if (eq == std::string::npos) throw UsageError("'" + specs[i] + "' is not NAME=PATH");
-        names[i] = specs[i].substr(0, eq);
-        const std::string path = specs[i].substr(eq + 1);
+        const size_t eq = fileArguments[i].find('=');
+        if (eq == std::string::npos) throw UsageError("'" + fileArguments[i] + "' is not NAME=PATH");
+        names[i] = fileArguments[i].substr(0, eq);
+        const std::string path = fileArguments[i].substr(eq + 1);
         if (names[i].empty()) throw InputError("entry " + std::to_string(i) + ": the name is empty");
         if (names[i].size() > 127)
             throw InputError("entry " + std::to_string(i) + ": name '" + names[i] + "' is " +

@@ -14,6 +14,10 @@
 #include "platform/system_calls.h"
 #include "tests/support/win32_check.h"
 #include "tests/support/win32_scratch.h"
+#include "tests/support/win32_unix.h"
+
+using orlotest::runUnixScript;
+using orlotest::unixPathOf;
 
 namespace {
 
@@ -332,37 +336,6 @@ TEST_F(DeleteFolderTree, EmptySubfolderThatCannotBeRemovedEndsTheWork) {
     EXPECT_TRUE(isFolder("T\\Sub"));
     const std::vector<std::string> expected = {at("T\\Sub"), at("T")};
     EXPECT_EQ(expected, removeCalls);
-}
-
-// The Unix path of a file under Wine; empty elsewhere.
-std::string unixPathOf(const std::string& path) {
-    typedef char*(CDECL * UnixName)(LPCWSTR);
-    const UnixName unixName = (UnixName)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    WCHAR wide[MAX_PATH];
-    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return "";
-    char* name = unixName(wide);
-    if (!name) return "";
-    const std::string result = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-// Runs a shell script under Wine, which starts Unix programs through
-// CreateProcess. Its process handle may signal before the program is done,
-// so the script touches a marker file at its end and that is waited for
-// (up to ten seconds). True when the script ran to its end.
-bool runUnixScript(const std::string& script, const std::string& markerPath) {
-    const std::string marker = unixPathOf(markerPath);
-    if (marker.empty()) return false;
-    std::string command = "Z:\\bin\\sh -c \"" + script + "; touch '" + marker + "'\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (!CreateProcessA(0, &command[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int i = 0; i < 200 && GetFileAttributesA(markerPath.c_str()) == INVALID_FILE_ATTRIBUTES; i++) Sleep(50);
-    return DeleteFileA(markerPath.c_str()) != 0;
 }
 
 bool listsAsFolderLink(const std::string& path) {
