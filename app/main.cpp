@@ -8,10 +8,12 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/bounded_text.h"
+#include "platform/platform_ops.h"
 #include "setup/folders.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     restrictDllSearch();
+    useAnsiCodePage();
     parseSwitches(commandLine);
 
     HANDLE mutex = CreateMutexA(0, TRUE, INSTALLER_MUTEX_NAME);

@@ -2,30 +2,34 @@
 // the key chain, the bounds test, name checks, verification and building.
 #include "package/package.h"
 
+#include "platform/bounded_text.h"
+
 #include <string.h>
 
 namespace {
 
 inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
 
-// True when the component [begin, end) is a DOS device name such as CON or
-// COM1, with or without an extension: Windows opens the device, not a file.
+// True when the component [begin, end) names a DOS device, which Windows
+// opens instead of a file: the part before the first dot, with the blanks
+// before that dot dropped as Windows drops them ("NUL .txt" is NUL), is CON,
+// PRN, AUX, NUL, CONIN$, CONOUT$, COM or LPT followed by a digit or by a
+// superscript one, two or three (0xB9, 0xB2, 0xB3 in code page 1252).
 bool isDeviceName(const char* begin, const char* end) {
-    const char* dot = begin;
-    while (dot < end && *dot != '.') dot++;
-    const int length = (int)(dot - begin);
-    char base[5] = {0};
-    if (length < 3 || length > 4) return false;
+    const char* baseEnd = begin;
+    while (baseEnd < end && *baseEnd != '.') baseEnd++;
+    while (baseEnd > begin && baseEnd[-1] == ' ') baseEnd--;
+    const int length = (int)(baseEnd - begin);
+    if (length < 3 || length > 7) return false;
+    char base[8] = {0};
     for (int i = 0; i < length; i++) base[i] = asciiUpper(begin[i]);
-    static const char* const threeLetter[] = {"CON", "PRN", "AUX", "NUL"};
-    if (length == 3) {
-        for (const char* name : threeLetter) {
-            if (blocksEqual(base, name, 3)) return true;
-        }
-        return false;
+    static const char* const named[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* name : named) {
+        if (textEqual(base, name)) return true;
     }
-    const bool numbered = (blocksEqual(base, "COM", 3) || blocksEqual(base, "LPT", 3));
-    return numbered && base[3] >= '1' && base[3] <= '9';
+    if (length != 4 || !(blocksEqual(base, "COM", 3) || blocksEqual(base, "LPT", 3))) return false;
+    const unsigned char number = (unsigned char)base[3];
+    return (number >= '0' && number <= '9') || number == 0xB9 || number == 0xB2 || number == 0xB3;
 }
 
 bool isForbiddenNameChar(unsigned char c) {
@@ -302,7 +306,9 @@ int entryNameIsSafe(const PackageEntry* entry) {
     if (length <= 0) return 0;
     const char* name = entry->name;
     const char* componentStart = name;
-    for (int i = 0; i <= length; i++) {
+    // Steps by characters: the second byte of a double-byte character may
+    // be a backslash or a "|" without being one.
+    for (int i = 0; i <= length; i += (i < length ? textCharBytes(name + i) : 1)) {
         const char c = name[i];
         if (c == '\\' || c == 0) {
             const char* componentEnd = name + i;
@@ -316,7 +322,7 @@ int entryNameIsSafe(const PackageEntry* entry) {
             componentStart = componentEnd + 1;
             continue;
         }
-        if (isForbiddenNameChar((unsigned char)c)) return 0;
+        if (textCharBytes(name + i) == 1 && isForbiddenNameChar((unsigned char)c)) return 0;
     }
     return 1;
 }

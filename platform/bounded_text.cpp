@@ -118,3 +118,31 @@ int textEqual(const char* first, const char* second) {
     }
     return *first == *second ? 1 : 0;
 }
+
+namespace {
+
+unsigned char leadBytes[256];
+
+}  // namespace
+
+void textSetLeadBytes(const unsigned char* ranges, int pairCount) {
+    for (int i = 0; i < 256; i++) leadBytes[i] = 0;
+    for (int pair = 0; pair < pairCount; pair++) {
+        const unsigned first = ranges[2 * pair], last = ranges[2 * pair + 1];
+        if (first == 0 && last == 0) break;
+        for (unsigned b = first; b <= last && b < 256; b++) leadBytes[b] = 1;
+    }
+}
+
+int textCharBytes(const char* text) {
+    if (text[0] == 0) return 0;
+    return leadBytes[(unsigned char)text[0]] && text[1] != 0 ? 2 : 1;
+}
+
+int textFindLastChar(const char* text, char c) {
+    int last = -1;
+    for (int i = 0; text[i] != 0; i += textCharBytes(text + i)) {
+        if (text[i] == c) last = i;
+    }
+    return last;
+}

@@ -33,4 +33,22 @@ int textFormat(char* destination, int destinationSize, const char* format, ...)
 // 1 when both texts are equal byte for byte (case counts), else 0.
 int textEqual(const char* first, const char* second);
 
+// ---- Characters of the ANSI code page. In a double-byte code page (932,
+// 936, 949, 950) a lead byte and the byte after it are one character, and
+// that second byte may be a backslash ("\x83\x5C" is one character in 932).
+// Every search for a separator steps by characters, never by bytes.
+
+// Sets the lead bytes: pairs of first and last byte, ended by a zero pair or
+// after pairCount pairs (the form of CPINFO.LeadByte). Until it is called,
+// every byte is a character of its own. Called once, before any other thread.
+void textSetLeadBytes(const unsigned char* ranges, int pairCount);
+
+// Bytes of the character at text: 0 at the terminator, 2 for a lead byte
+// followed by a byte that is not 0, otherwise 1.
+int textCharBytes(const char* text);
+
+// Byte index of the last character c (a single-byte character) in text,
+// or -1.
+int textFindLastChar(const char* text, char c);
+
 #endif

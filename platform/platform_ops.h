@@ -18,12 +18,22 @@
 int createFolderChain(const char* path);
 
 // Deletes the folder with its files and subfolders as far as it can, then
-// the folder itself. Never enters a folder whose name begins with a dot, nor
-// a junction or symbolic link (the link itself is removed, never its
-// target). Stops work on a folder at the first entry that survives, a
-// subfolder that survives its removal included; the removal of every folder
-// above it is still attempted. Always 1.
+// the folder itself. Never enters a folder whose name begins with a dot, a
+// junction or symbolic link (left in place, never its target), nor an entry
+// whose listed name is not a plain name (a best-fit "\" or ".."); each of
+// these stops the work on its folder like a file that cannot be deleted,
+// and so does a subfolder that survives. Every folder from below the root
+// of path down to the one being worked in is held open without sharing
+// deletion, so that none can be renamed or replaced by a link meanwhile;
+// folders are deleted through their handles. Nothing is done when path is
+// not rooted or any folder of it is a link. Always 1.
 int deleteFolderTree(const char* path);
+
+// Deletes folder\name (name may hold subfolders, each a plain name) with
+// every folder of the way held open as above. 0 when folder is empty or not
+// rooted, a folder on the way is missing or a link, or the file cannot be
+// deleted.
+int deleteFileInFolder(const char* folder, const char* name);
 
 // 1 when path is a folder that is a junction or symbolic link.
 int isFolderLink(const char* path);
@@ -34,6 +44,19 @@ int writeWholeFile(const char* path, const void* bytes, DWORD count);
 
 // 1 when the file can be opened for reading with others reading too.
 int fileExists(const char* path);
+
+// Copies the running program (the process's executable) into folder as the
+// installer's copy, replacing a file of that name, and clears the copy's
+// attributes; copyPath (copyPathSize bytes) receives the copy's path.
+// modulePath is the program's ANSI path. When it does not name the program
+// exactly (the ANSI code page cannot spell a character of its folder, and
+// the ANSI path then holds "?" or a look-alike), the program is read through
+// its UTF-16 path instead, and the copy keeps the program's file name if
+// the code page can spell it, else "OrloCastSetup.exe". 1 when a file of
+// copyPath's name exists afterwards (also when the program already lies
+// there and cannot copy itself onto itself); 0 otherwise, copyPath empty
+// when no path could be formed.
+int copyRunningProgram(const char* modulePath, const char* folder, char* copyPath, int copyPathSize);
 
 // ---- Registry --------------------------------------------------------------
 
@@ -67,6 +90,11 @@ HRESULT createShortcut(const char* target, const char* folder, const char* name,
 int deleteShortcut(const char* folder, const char* name);
 
 // ---- System probes ---------------------------------------------------------
+
+// Gives the bounded text operations the lead bytes of the process's ANSI
+// code page, so that path texts are searched by characters. Called first
+// thing at start-up, before any other thread exists.
+void useAnsiCodePage();
 
 // OS class code of the running Windows (see os_class.h), -1 when unknown.
 int classifyOs();

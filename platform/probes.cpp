@@ -1,4 +1,5 @@
 // System probes: the Windows generation and the window frame's metrics.
+#include "platform/bounded_text.h"
 #include "platform/os_class.h"
 #include "platform/platform_ops.h"
 
@@ -12,6 +13,11 @@ static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version record");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "basic version record");
 
 }  // namespace
+
+void useAnsiCodePage() {
+    CPINFO info;
+    if (GetCPInfo(CP_ACP, &info)) textSetLeadBytes(info.LeadByte, MAX_LEADBYTES / 2);
+}
 
 int classifyOs() {
     OSVERSIONINFOEXA version;

@@ -14,18 +14,16 @@ const int SHORTCUT_PATH_SIZE = 2048;
 int buildShortcutPath(char* path, const char* folder, const char* name) {
     if (!folder || !name || !textCopy(path, SHORTCUT_PATH_SIZE, folder)) return 0;
     const int length = textLength(path, SHORTCUT_PATH_SIZE);
-    if ((length == 0 || path[length - 1] != '\\') && !textAppend(path, SHORTCUT_PATH_SIZE, "\\")) return 0;
+    if ((length == 0 || textFindLastChar(path, '\\') != length - 1) && !textAppend(path, SHORTCUT_PATH_SIZE, "\\"))
+        return 0;
     return textAppend(path, SHORTCUT_PATH_SIZE, name) && textAppend(path, SHORTCUT_PATH_SIZE, ".LNK");
 }
 
 // The folder that holds path: cut at its last backslash (D:\dir\f.txt ->
 // D:\dir); a text without one stays as it is. Kept here so that the
 // platform layer needs nothing of the setup code.
-void cutAtLastBackslash(char* path, int size) {
-    int last = -1;
-    for (int i = 0; i < size && path[i] != 0; i++) {
-        if (path[i] == '\\') last = i;
-    }
+void cutAtLastBackslash(char* path) {
+    const int last = textFindLastChar(path, '\\');
     if (last >= 0) path[last] = 0;
 }
 
@@ -43,7 +41,7 @@ HRESULT createShortcut(const char* target, const char* folder, const char* name,
     char workingFolder[SHORTCUT_PATH_SIZE];
     // A target too long for the buffer leaves the working folder empty.
     textCopy(workingFolder, sizeof workingFolder, target);
-    cutAtLastBackslash(workingFolder, sizeof workingFolder);
+    cutAtLastBackslash(workingFolder);
 
     // The setters' statuses are not looked at: a failure shows only in the saved file.
     link->SetPath(target);
@@ -70,8 +68,12 @@ HRESULT createShortcut(const char* target, const char* folder, const char* name,
     return status;
 }
 
+// The folder is held while the file is deleted (deleteFileInFolder): the
+// Start-menu folders belong to the user, who could otherwise swap one for a
+// link between a check and the deletion. Only a rooted folder is used, so an
+// empty or relative folder text deletes nothing.
 int deleteShortcut(const char* folder, const char* name) {
-    char shortcutPath[SHORTCUT_PATH_SIZE];
-    if (!buildShortcutPath(shortcutPath, folder, name)) return 0;
-    return systemCalls.deleteFile(shortcutPath) ? 1 : 0;
+    char fileName[SHORTCUT_PATH_SIZE];
+    if (!name || !textCopy(fileName, sizeof fileName, name) || !textAppend(fileName, sizeof fileName, ".LNK")) return 0;
+    return deleteFileInFolder(folder, fileName);
 }

@@ -17,7 +17,8 @@ struct SystemCalls {
     DWORD(WINAPI* getCurrentDirectory)(DWORD size, LPSTR buffer);
     BOOL(WINAPI* createDirectory)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
     BOOL(WINAPI* deleteFile)(LPCSTR path);
-    BOOL(WINAPI* removeDirectory)(LPCSTR path);
+    // Marks an open file or folder for deletion as its last handle closes.
+    BOOL(WINAPI* markForDeletion)(HANDLE handle);
     LONG(WINAPI* regDeleteKey)(HKEY root, LPCSTR path);
 };
 
@@ -25,6 +26,13 @@ extern SystemCalls systemCalls;
 
 // Puts every entry back to the real platform call.
 void resetSystemCalls();
+
+// The default markForDeletion: NtSetInformationFile with
+// FileDispositionInformation (every Windows NT has it; the documented
+// SetFileInformationByHandle came only with Windows Vista). It deletes
+// exactly the object the handle holds, wherever its name now leads; a
+// folder that is not empty is refused.
+BOOL WINAPI markHandleForDeletion(HANDLE handle);
 
 // The default loadSystemLibrary: the system folder joined with name.
 HMODULE WINAPI loadLibraryFromSystemFolder(LPCSTR name);

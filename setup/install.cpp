@@ -58,16 +58,10 @@ int runInstall(InstallerState* state) {
     createStartMenuShortcuts(state, getCommonProgramsFolder());
 
     // The installer copies itself beside the product to serve as its
-    // uninstaller, under its own file name.
+    // uninstaller. The uninstall entry is written only for a copy that
+    // exists, so the programs list never offers a removal that cannot run.
     char copyPath[TEXT_SIZE];
-    char ownName[TEXT_SIZE];
-    textCopy(ownName, TEXT_SIZE, state->modulePath);
-    keepFileName(ownName);
-    const int copyPathFits = ownName[0] != 0 && textCopy(copyPath, TEXT_SIZE, state->targetFolder) &&
-                             joinPath(copyPath, TEXT_SIZE, ownName);
-    if (copyPathFits) {
-        if (CopyFileA(state->modulePath, copyPath, FALSE) == 1) SetFileAttributesA(copyPath, FILE_ATTRIBUTE_NORMAL);
-
+    if (copyRunningProgram(state->modulePath, state->targetFolder, copyPath, TEXT_SIZE)) {
         char key[TEXT_SIZE];
         // The uninstall command is the copy's path in double quotes: unquoted,
         // a path with blanks ("C:\Program Files\...") could start C:\Program.exe.

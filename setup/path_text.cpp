@@ -1,6 +1,8 @@
 // Path-text operations (pure): joining with one backslash, cutting to a
 // root, and splitting at the last backslash. Every write stays inside the
 // text that is already there, except joinPath, which is bounded by its size.
+// Every search for a backslash steps by characters of the ANSI code page, so
+// that the second byte of a double-byte character is never taken for one.
 #include "platform/bounded_text.h"
 #include "setup/folders.h"
 
@@ -11,7 +13,7 @@ namespace {
 // Returns the position just after the first backslash that counts, or -1.
 int rootEnd(const char* path) {
     const int uncForm = path[0] == '\\';
-    for (int i = 0; path[i] != 0; i++) {
+    for (int i = 0; path[i] != 0; i += textCharBytes(path + i)) {
         if (path[i] != '\\') continue;
         if (uncForm && i <= 2) continue;
         return i + 1;
@@ -25,7 +27,7 @@ int joinPath(char* folder, int folderSize, const char* name) {
     if (folder == 0 || name == 0 || folderSize <= 0) return 0;
     const int folderLength = textLength(folder, folderSize);
     if (folderLength >= folderSize) return 0;  // not terminated inside its buffer
-    const int separator = (folderLength > 0 && folder[folderLength - 1] == '\\') ? 0 : 1;
+    const int separator = (folderLength > 0 && textFindLastChar(folder, '\\') == folderLength - 1) ? 0 : 1;
     const int room = folderSize - folderLength - separator;  // bytes left for name and terminator
     if (room <= 0) return 0;
     const int nameLength = textLength(name, room);
@@ -50,7 +52,7 @@ int keepDriveRoot(char* path) {
     int stop = rootEnd(path);
     if (stop < 0) stop = textLength(path, 0x7fffffff);
     int rooted = path[0] == '\\' && path[1] == '\\';
-    for (int i = 0; i < stop && !rooted; i++) {
+    for (int i = 0; i < stop && !rooted; i += textCharBytes(path + i)) {
         if (path[i] == ':') rooted = 1;
     }
     if (!rooted) {
@@ -63,10 +65,7 @@ int keepDriveRoot(char* path) {
 
 void stripLastComponent(char* path) {
     if (path == 0 || path[0] == 0) return;
-    int last = -1;
-    for (int i = 1; path[i] != 0; i++) {
-        if (path[i] == '\\') last = i;
-    }
+    const int last = textFindLastChar(path, '\\');
     if (last > 0) {
         path[last] = 0;
     } else if (path[0] == '\\') {
@@ -76,11 +75,9 @@ void stripLastComponent(char* path) {
 
 void keepFileName(char* path) {
     if (path == 0) return;
-    int start = -1;
-    for (int i = 0; path[i] != 0; i++) {
-        if (path[i] == '\\') start = i + 1;
-    }
-    if (start < 0) return;
+    const int last = textFindLastChar(path, '\\');
+    if (last < 0) return;
+    const int start = last + 1;
     // Moves forward onto itself: the source always lies after the destination.
     int i = 0;
     for (; path[start + i] != 0; i++) path[i] = path[start + i];

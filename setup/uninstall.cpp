@@ -28,20 +28,27 @@ void removeStartMenuFolder(const char* programsFolder) {
 
 }  // namespace
 
+// Each file is deleted with the installation folder (and any subfolder of
+// its name) held open: an installation folder that is a link, or becomes
+// one, is not deleted from, just as the folder walk never enters a link.
 int deletePackageFiles(InstallerState* state) {
     for (uint32_t i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
         const PackageEntry* entry = &state->packageEntries.entries[i];
         // A name that could point outside the installation folder is never
         // used to delete anything.
         if (!entryNameIsSafe(entry)) continue;
+        // Only a name whose whole path fits, as it did when it was written.
         char path[TEXT_SIZE];
         if (textCopy(path, TEXT_SIZE, state->targetFolder) && path[0] != 0 &&
             joinPath(path, TEXT_SIZE, entry->name))
-            DeleteFileA(path);
+            deleteFileInFolder(state->targetFolder, entry->name);
     }
     return 0;
 }
 
+// deleteShortcut uses only a rooted folder: an empty Startup folder, or the
+// text "Startup" left when no folder was found, deletes nothing (it would
+// name the current drive's root or the current folder).
 int removeAutostart() {
     deleteShortcut(getStartupFolder(), AUTOSTART_LINK_NAME);
     writeUserDword(PRODUCT_SETTINGS_KEY, "SysTray", 0);

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "platform/folder_root.h"
+#include "platform/path_rules.h"
 
 namespace {
 

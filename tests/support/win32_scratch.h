@@ -12,6 +12,17 @@
 
 namespace orlotest {
 
+// The path an open handle names now (GetFinalPathNameByHandleA, which is
+// newer than the headers' Windows version), without the "\\?\" prefix.
+inline std::string pathOfHandle(HANDLE handle) {
+    typedef DWORD(WINAPI * FinalPath)(HANDLE, LPSTR, DWORD, DWORD);
+    const FinalPath finalPath =
+        (FinalPath)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    char path[MAX_PATH * 2] = "";
+    if (finalPath) finalPath(handle, path, sizeof path, 0);
+    return std::string(path).rfind("\\\\?\\", 0) == 0 ? path + 4 : path;
+}
+
 inline bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 inline std::string readWholeFile(const std::string& path) {

@@ -40,13 +40,11 @@ BOOL WINAPI loggedCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes)
     return CreateDirectoryA(path, attributes);
 }
 
-BOOL WINAPI loggedRemoveDirectory(LPCSTR path) {
+BOOL WINAPI loggedRemoveDirectory(HANDLE handle) {
+    const std::string path = orlotest::pathOfHandle(handle);
     removeCalls.push_back(path);
-    if (path == failRemoveOn) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return RemoveDirectoryA(path);
+    if (lstrcmpiA(path.c_str(), failRemoveOn.c_str()) == 0) return FALSE;
+    return markHandleForDeletion(handle);
 }
 
 BOOL WINAPI loggedDeleteFile(LPCSTR path) {
@@ -67,7 +65,7 @@ public:
         failCreateOn.clear();
         failRemoveOn.clear();
         systemCalls.createDirectory = loggedCreateDirectory;
-        systemCalls.removeDirectory = loggedRemoveDirectory;
+        systemCalls.markForDeletion = loggedRemoveDirectory;
         systemCalls.deleteFile = loggedDeleteFile;
     }
 
@@ -266,7 +264,7 @@ TEST_F(DeleteFolderTree, RemovesNestedFilesAndFoldersThenTheFolder) {
         EXPECT_EQ(1, timesIn(removeCalls, at("T\\S1\\S2")));
         EXPECT_LT(std::find(removeCalls.begin(), removeCalls.end(), at("T\\S1\\S2")),
                   std::find(removeCalls.begin(), removeCalls.end(), at("T\\S1")));
-        EXPECT_EQ(at("T") + suffix, removeCalls.back());
+        EXPECT_EQ(at("T"), removeCalls.back());
         removeCalls.clear();
     }
 }

@@ -32,13 +32,10 @@ DWORD WINAPI uninstallThread(LPVOID result) {
 std::string refusedFolder, refusedKey;
 int removeCalls = 0, keyDeleteCalls = 0;
 
-BOOL WINAPI refuseOneFolder(LPCSTR path) {
+BOOL WINAPI refuseOneFolder(HANDLE handle) {
     removeCalls++;
-    if (lstrcmpiA(path, refusedFolder.c_str()) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return RemoveDirectoryA(path);
+    if (lstrcmpiA(pathOfHandle(handle).c_str(), refusedFolder.c_str()) == 0) return FALSE;
+    return markHandleForDeletion(handle);
 }
 
 LONG WINAPI refuseOneKey(HKEY root, LPCSTR path) {
@@ -179,7 +176,7 @@ TEST_F(RemovalFaults, HeldOpenAndReadOnlyFilesStayAndTheRunEnds) {
 TEST_F(RemovalFaults, SubfolderThatCannotBeRemovedEndsTheFolderWork) {
     refusedFolder = target_ + "\\data";
     CreateDirectoryA(refusedFolder.c_str(), 0);
-    systemCalls.removeDirectory = refuseOneFolder;
+    systemCalls.markForDeletion = refuseOneFolder;
 
     int result;
     ASSERT_TRUE(uninstallEnds(&result)) << "the uninstall did not end within 60 s";
