@@ -16,6 +16,12 @@ namespace {
 
 InstallerState* const state = &installerState;
 
+// The exit code: 0 for an interactive run, the procedure's result after an
+// unattended one. Every quit message carries it, so a window that closes
+// after the auto-run (a failure box shown meanwhile, then WM_DESTROY) does
+// not turn a failed run into 0.
+int exitCode = 0;
+
 int lowWordSigned(LPARAM value) { return (int)(short)LOWORD(value); }
 int highWordSigned(LPARAM value) { return (int)(short)HIWORD(value); }
 
@@ -65,13 +71,12 @@ void onInstallSucceeded() {
 }
 
 void onAutoRun() {
-    int result = 0;
     if (state->alreadyInstalled)
-        result = runUninstall(state);
+        exitCode = runUninstall(state);
     else if (autoInstall)
-        result = startInstallWorker(state, 1);
+        exitCode = startInstallWorker(state, 1);
     releasePaintResources(state);
-    PostQuitMessage(result);
+    PostQuitMessage(exitCode);
 }
 
 LRESULT onCommand(WPARAM wParam, LPARAM lParam) {
@@ -81,6 +86,10 @@ LRESULT onCommand(WPARAM wParam, LPARAM lParam) {
     } else if (id == CMD_PROCEDURE_DONE && !hiddenMode) {
         if (lParam == DONE_FAILED) onProcedureFailed();
         if (lParam == DONE_OK) onInstallSucceeded();
+    } else if (id == CMD_PROCEDURE_DONE && (lParam == DONE_FAILED || lParam == DONE_OK)) {
+        // Hidden: no box, no link, but the window still closes, so that a
+        // run performs at most one procedure and lets the lock go.
+        postDestroy(state);
     }
     return 0;
 }
@@ -91,7 +100,7 @@ LRESULT onDestroy(HWND window) {
     if (state->timerId != 0) KillTimer(window, state->timerId);
     state->timerId = 0;
     releasePaintResources(state);
-    PostQuitMessage(0);
+    PostQuitMessage(exitCode);
     return 0;
 }
 
