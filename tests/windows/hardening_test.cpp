@@ -1,0 +1,306 @@
+// The elevated procedures against what an ordinary user can do: names that
+// the ANSI listing turns into paths, folders swapped for links while the
+// removal walks them, device names in disguise in a package, an installer
+// started from a folder the code page cannot spell, an installation folder
+// that is a link, a Startup folder that is empty or relative, and names of
+// a double-byte code page. Each proves with snapshots of the prefix that
+// nothing outside the product's own places changed.
+//
+// Run with --rename FROM TO, this executable is the attacker: a second
+// Windows process, which Windows holds to the sharing modes.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iostream>
+
+#include "platform/platform_ops.h"
+#include "tests/support/product_test.h"
+
+using namespace orlotest;
+
+namespace {
+
+const std::string INSTALLER = hostPathToWine(ORLO_INSTALLER_EXE);
+
+// A folder or file for a victim outside the temp folder, so that the
+// snapshots see it, removed when the object goes.
+struct Victim {
+    std::string path;
+    explicit Victim(const std::string& name, bool folder) : path("C:\\" + name) {
+        removeTree(path);
+        DeleteFileA(path.c_str());
+        if (!folder) {
+            writeFileBytes(path, "victim");
+            return;
+        }
+        CreateDirectoryA(path.c_str(), 0);
+        CreateDirectoryA((path + "\\inner").c_str(), 0);
+        writeFileBytes(path + "\\a.txt", "victim");
+        writeFileBytes(path + "\\inner\\b.txt", "victim");
+    }
+    ~Victim() {
+        removeTree(path);
+        DeleteFileA(path.c_str());
+    }
+    // Every file is there with its bytes.
+    bool intact() const {
+        if (!(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)) return readWholeFile(path) == "victim";
+        return readWholeFile(path + "\\a.txt") == "victim" && readWholeFile(path + "\\inner\\b.txt") == "victim";
+    }
+};
+
+class Hardening : public ProductTest {};
+
+// Names with U+FF3C, U+2215 and U+FF0F, which the ANSI listing gives back
+// as "\" and "/", climb out of the Start-menu folder to the drive's root.
+TEST_F(Hardening, ListedNamesThatLeadElsewhereAreNotFollowed) {
+    ASSERT_EQ(0, install());
+    const Victim file("orlo-victim.txt", false), folder("orlo-precious", true);
+    const std::string menu = places_.userMenu + "\\Orlo-Cast";
+    struct Planted {
+        wchar_t separator;
+        const wchar_t* victim;
+        bool isFolder;
+    } planted[] = {{0xFF3C, L"orlo-victim.txt", false}, {0xFF3C, L"orlo-precious", true},
+                   {0x2215, L"orlo-victim.txt", false}, {0xFF0F, L"orlo-precious", true}};
+    for (const Planted& p : planted) {
+        std::wstring name = L"a";
+        for (int i = 0; i < 15; i++) name += std::wstring(1, p.separator) + L"..";
+        name += std::wstring(1, p.separator) + p.victim;
+        const std::wstring path = wide(menu) + L"\\" + name;
+        if (p.isFolder)
+            ASSERT_WIN32(CreateDirectoryW(path.c_str(), 0));
+        else
+            CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_NEW, 0, 0));
+    }
+    const Snapshot before = takeSnapshot();
+    EXPECT_EQ(0, uninstall());
+    EXPECT_TRUE(file.intact());
+    EXPECT_TRUE(folder.intact());
+    EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
+    EXPECT_TRUE(pathExists(menu)) << "the planted entries cannot go, so their folder stays";
+    EXPECT_FALSE(pathExists(menu + "\\OrloCast.LNK"));
+}
+
+// The walk of a tree of a thousand files, attacked after its first deletion.
+std::function<void()> onFirstDelete;
+BOOL WINAPI deleteThenAttack(LPCSTR path) {
+    const BOOL deleted = DeleteFileA(path);
+    if (onFirstDelete) {
+        std::function<void()> attack = onFirstDelete;
+        onFirstDelete = nullptr;
+        attack();
+    }
+    return deleted;
+}
+
+// The attacker's MoveFileA from another process: 0, or its error.
+DWORD renameFromOutside(const std::string& from, const std::string& to) {
+    return runProgram(wide(moduleFolder() + "hardening_test.exe"), wide("--rename \"" + from + "\" \"" + to + "\""));
+}
+
+TEST_F(Hardening, AFolderBeingWalkedCannotBeSwappedForALink) {
+    ScratchFolder scratch("walk");
+    const Victim victim("orlo-walk-victim", true);
+    const std::string tree = scratch / "T", walked = tree + "\\sub";
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round == 0 ? "a Windows process renames" : "a Unix process renames");
+        CreateDirectoryA(tree.c_str(), 0);
+        CreateDirectoryA(walked.c_str(), 0);
+        for (int i = 0; i < 1000; i++) writeFileBytes(walked + "\\file" + std::to_string(i) + ".txt", "x");
+        // Control: with nothing held, the attacker's rename works.
+        ASSERT_EQ(0u, renameFromOutside(walked, walked + "-moved"));
+        ASSERT_WIN32(MoveFileA((walked + "-moved").c_str(), walked.c_str()));
+
+        UnixLinks links;
+        std::string observed;
+        onFirstDelete = [&] {
+            if (round == 0) {
+                for (const std::string& folder : {walked, tree, scratch.path()}) {
+                    const DWORD error = renameFromOutside(folder, folder + "-moved");
+                    observed += fileNameOf(folder) + ": " + (error ? "refused, GLE " + std::to_string(error) : "renamed") + "; ";
+                    if (!error && folder == walked) links.plant(walked, victim.path);
+                }
+            } else {
+                ASSERT_TRUE(runUnixScript("mv '" + unixPathOf(walked) + "' '" + unixPathOf(walked) + "-moved'"));
+                ASSERT_TRUE(links.plant(walked, victim.path));
+                observed = "swapped by a Unix process";
+            }
+        };
+        systemCalls.deleteFile = deleteThenAttack;
+        const Snapshot before = takeSnapshot();
+        EXPECT_EQ(1, deleteFolderTree(tree.c_str()));
+        resetSystemCalls();
+        std::cout << "[   NOTE   ] " << observed << "\n";
+        EXPECT_TRUE(victim.intact()) << observed;
+        EXPECT_EQ("(nothing)\n", changes(before, takeSnapshot()));
+        if (round == 0) EXPECT_EQ(std::string::npos, observed.find("renamed")) << observed;
+        if (round == 0) EXPECT_FALSE(pathExists(tree)) << "the walk did not finish";
+        removeTree(walked + "-moved");
+    }
+}
+
+// Names that Windows opens as devices, and every other name that would
+// leave the installation folder: the install fails with -10 and writes
+// nothing outside it.
+TEST_F(Hardening, HostilePackageNamesAreNeverWritten) {
+    const std::string outside = "orlo-hostile-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    const std::vector<uint8_t> valid = buildTestPackage(sampleFiles());
+    const uint32_t end = (uint32_t)valid.size();
+    const std::vector<std::pair<const char*, std::function<void(std::vector<uint8_t>&)>>> cases = {
+        {"dot-dot", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "docs\\..\\..\\..\\" + outside); }},
+        {"drive", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "C:\\" + outside); }},
+        {"drive-relative", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "C:" + outside); }},
+        {"stream", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "readme.txt:" + outside); }},
+        {"leading backslash", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "\\" + outside); }},
+        {"forward slash", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "../" + outside); }},
+        {"NUL .txt", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "NUL .txt"); }},
+        {"COM1 .log", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "COM1 .log"); }},
+        {"AUX  .x", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "AUX  .x"); }},
+        {"a\\NUL .txt", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "a\\NUL .txt"); }},
+        {"COM superscript one", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "COM\xB9"); }},
+        {"CONOUT$", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "CONOUT$"); }},
+        {"overlapping regions", [&](std::vector<uint8_t>& p) { entryAt(p, 2)->offset = entryAt(p, 1)->offset; }},
+        {"offset wraps", [&](std::vector<uint8_t>& p) { entryAt(p, 1)->offset = 0xFFFFFFF0u; entryAt(p, 1)->size = 32; }},
+        {"size past the end", [&](std::vector<uint8_t>& p) { entryAt(p, 2)->size = end - entryAt(p, 2)->offset + 1; }},
+        {"size 0", [&](std::vector<uint8_t>& p) { entryAt(p, 1)->size = 0; }},
+        {"name without terminator", [&](std::vector<uint8_t>& p) { setEntryName(p, 0, std::string(128, 'n')); }},
+    };
+    const Snapshot before = takeSnapshot();
+    for (const auto& hostile : cases) {
+        std::vector<uint8_t> package = valid;
+        hostile.second(package);
+        EXPECT_EQ(-10, install(package)) << hostile.first;
+        EXPECT_EQ("F", commands_.drain()) << hostile.first;
+        const Snapshot after = takeSnapshot();
+        EXPECT_EQ("", outsideTheProduct(before, after)) << hostile.first;
+        EXPECT_EQ(std::string::npos, changes(before, after).find("- ")) << hostile.first << ": something went";
+        EXPECT_EQ(std::string::npos, changes(before, after).find("menu")) << hostile.first;
+        EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY)) << hostile.first;
+        removeProductTraces();
+    }
+}
+
+// The real installer started from a folder whose name, and then also its
+// own file name, the ANSI code page cannot spell (U+0915 is in neither
+// 1252 nor 932), then removed through its uninstall entry's command.
+TEST_F(Hardening, InstallFromAFolderTheCodePageCannotSpell) {
+    ScratchFolder scratch("unspellable");
+    const std::wstring folder = wide(scratch.path()) + L"\\dl\x0915";
+    ASSERT_WIN32(CreateDirectoryW(folder.c_str(), 0));
+    const std::pair<std::wstring, std::string> runs[] = {{L"OrloCastSetup-1.exe", "OrloCastSetup-1.exe"},
+                                                         {L"setup\x0915.exe", "OrloCastSetup.exe"}};
+    for (const auto& run : runs) {
+        const std::wstring program = folder + L"\\" + run.first;
+        ASSERT_WIN32(CopyFileW(wide(INSTALLER).c_str(), program.c_str(), FALSE));
+        const Snapshot before = takeSnapshot();
+        EXPECT_EQ(0u, runProgram(program, L"-h -i"));
+        const std::string copy = places_.target + "\\" + run.second;
+        EXPECT_EQ(readWholeFile(INSTALLER), readWholeFile(copy)) << "the copy is the running installer";
+        HKEY key;
+        char command[1024] = "";
+        DWORD size = sizeof command;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY.c_str(), 0, KEY_READ, &key));
+        RegQueryValueExA(key, "UninstallString", 0, 0, (BYTE*)command, &size);
+        RegCloseKey(key);
+        EXPECT_EQ("\"" + copy + "\"", std::string(command));
+
+        EXPECT_EQ(0u, runProgram(wide(copy), L"-h -u"));
+        EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+        EXPECT_FALSE(pathExists(places_.target + "\\Orlocast.exe"));
+        EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
+        removeProductTraces();
+    }
+}
+
+// The installation folder, and the per-user Start-menu folder, swapped for
+// links to folders elsewhere: nothing there is deleted, by name or by the
+// walk.
+TEST_F(Hardening, FoldersThatAreLinksAreNotDeletedFrom) {
+    ASSERT_EQ(0, install());
+    const Victim installed("orlo-linked-target", true), menu("orlo-linked-menu", true);
+    removeTree(installed.path);
+    ASSERT_WIN32(MoveFileA(places_.target.c_str(), installed.path.c_str()));
+    removeTree(places_.userMenu + "\\Orlo-Cast");
+    writeFileBytes(menu.path + "\\Readme.LNK", "victim");
+    UnixLinks links;
+    ASSERT_TRUE(links.plant(places_.target, installed.path));
+    ASSERT_TRUE(links.plant(places_.userMenu + "\\Orlo-Cast", menu.path));
+    const Snapshot before = takeSnapshot();
+    EXPECT_EQ(0, uninstall());
+    for (const char* name : {"Orlocast.exe", "readme.txt", "OrloCastOnTheShow.pdf"})
+        EXPECT_TRUE(pathExists(installed.path + "\\" + name)) << name;
+    EXPECT_TRUE(menu.intact());
+    EXPECT_EQ("victim", readWholeFile(menu.path + "\\Readme.LNK"));
+    EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
+}
+
+// A Startup folder that resolved to nothing, or kept its text at load
+// "Startup", must not lead the autostart link's deletion to the current
+// drive's root or the current folder.
+FARPROC WINAPI noShellFunctions(HMODULE, LPCSTR) { return 0; }
+BOOL WINAPI failingSpecialFolder(HWND, LPSTR, int, BOOL) { return FALSE; }
+FARPROC WINAPI onlyAFailingSpecialFolder(HMODULE, LPCSTR name) {
+    return lstrcmpA(name, "SHGetSpecialFolderPathA") == 0 ? (FARPROC)(void*)failingSpecialFolder : 0;
+}
+
+TEST_F(Hardening, AutostartLinkIsDeletedOnlyFromARootedStartupFolder) {
+    ScratchFolder scratch("startup");
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    SetCurrentDirectoryA(scratch.path().c_str());
+    CreateDirectoryA((scratch / "Startup").c_str(), 0);
+    const std::string planted[] = {"C:\\" AUTOSTART_LINK_NAME ".LNK", scratch / "Startup\\" AUTOSTART_LINK_NAME ".LNK",
+                                   scratch / AUTOSTART_LINK_NAME ".LNK"};
+    const std::pair<const char*, FARPROC(WINAPI*)(HMODULE, LPCSTR)> cases[] = {
+        {"Startup", noShellFunctions}, {"", onlyAFailingSpecialFolder}};
+    for (const auto& c : cases) {
+        for (const std::string& path : planted) writeFileBytes(path, "not the product's");
+        resetSpecialFoldersForTests();
+        systemCalls.getProcAddress = c.second;
+        resolveSpecialFolders();
+        ASSERT_STREQ(c.first, getStartupFolder());
+        removeAutostart();
+        for (const std::string& path : planted) EXPECT_EQ("not the product's", readWholeFile(path)) << c.first;
+    }
+    for (const std::string& path : planted) DeleteFileA(path.c_str());
+    resetSystemCalls();
+    resetSpecialFoldersForTests();
+    resolveSpecialFolders();
+    SetCurrentDirectoryA(current);
+}
+
+// Under code page 932 "ソ" and "表" end in the byte of a backslash. The
+// installer runs from "ソフト\表", and such folders in the Start menu are
+// removed like any other.
+TEST_F(Hardening, DoubleByteNamesAreJoinedCutAndRemoved) {
+    if (GetACP() != 932) GTEST_SKIP() << "needs the ANSI code page 932 (the cp932 run)";
+    ScratchFolder scratch("dbcs");
+    const std::string folder = scratch / "\x83\x5C\x83\x74\x83\x67\\\x95\x5C";  // ソフト\表
+    ASSERT_WIN32(CreateDirectoryA(parentOf(folder).c_str(), 0));
+    ASSERT_WIN32(CreateDirectoryA(folder.c_str(), 0));
+    const std::string program = folder + "\\OrloCastSetup.exe";
+    ASSERT_WIN32(CopyFileA(INSTALLER.c_str(), program.c_str(), FALSE));
+    const Snapshot before = takeSnapshot();
+    ASSERT_EQ(0u, runProgram(wide(program), L"-h -i"));
+    const std::string copy = places_.target + "\\OrloCastSetup.exe";
+    EXPECT_EQ(readWholeFile(INSTALLER), readWholeFile(copy));
+
+    const std::string menu = places_.userMenu + "\\Orlo-Cast";
+    for (const char* sub : {"\\\x83\x5C", "\\\x83\x5C\\\x95\x5C", "\\\x83\x4A", "\\\x83\x4A\\\x83\x4C"}) {
+        ASSERT_WIN32(CreateDirectoryA((menu + sub).c_str(), 0));  // ソ, ソ\表, カ, カ\キ
+        writeFileBytes(menu + sub + "\\x.txt", "x");
+    }
+    EXPECT_EQ(0u, runProgram(wide(copy), L"-h -u"));
+    EXPECT_FALSE(pathExists(menu)) << "the Start-menu folder and its double-byte subfolders stay";
+    EXPECT_FALSE(pathExists(places_.target + "\\Orlocast.exe"));
+    EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--rename") return MoveFileA(argv[2], argv[3]) ? 0 : (int)GetLastError();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
