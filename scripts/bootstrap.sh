@@ -26,7 +26,12 @@ for p in wine wine64 xvfb xauth; do
   have_pkg "$p" || need+=("$p")
 done
 
+# The Japanese locale, under which Wine's ANSI code page is 932 (double-byte).
+have_ja() { locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; }
+have_ja || have_pkg locales || need+=(locales)
+
 if [ ${#need[@]} -eq 0 ]; then
+  have_ja || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
   echo "bootstrap: everything is installed"
   exit 0
 fi
@@ -39,4 +44,5 @@ fi
 echo "bootstrap: installing ${need[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+have_ja || $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 echo "bootstrap: done"
