@@ -346,6 +346,13 @@ inline std::string changes(const Snapshot& before, const Snapshot& after) {
     return out.empty() ? "(nothing)\n" : out;
 }
 
+// What changes() shows when exactly these entries were added.
+inline std::string additions(const Snapshot& entries) {
+    std::string out;
+    for (const std::string& entry : entries) out += "+ " + entry + "\n";
+    return out.empty() ? "(nothing)\n" : out;
+}
+
 // ---- The product's places ------------------------------------------------------
 
 inline bool keyExists(HKEY root, const std::string& path) {

@@ -1,111 +1,23 @@
-// Outcomes of the install and uninstall procedures: result codes, texts,
-// stage left in statusText, completion commands, and what is (not) made.
+// The install and uninstall procedures on the prefix itself: what each
+// failure reports and leaves, and what a full install and a full removal
+// leave on the machine, entry for entry, with where every shortcut and the
+// uninstall entry point.
+//
+// Run with --orlo-uninstall, this executable plays the installer's copy in
+// the installation folder: it runs the uninstall from inside that folder.
 #include <gtest/gtest.h>
-#include <objbase.h>
 
-#include "app/installer_state.h"
-#include "platform/system_calls.h"
-#include "setup/procedures.h"
-#include "tests/support/test_package.h"
-#include "tests/support/win32_scratch.h"
+#include "tests/support/product_test.h"
 
 using namespace orlotest;
 
 namespace {
 
-InstallerState state;
-
-std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
-
-class Procedures : public ::testing::Test {
-protected:
-    void SetUp() override {
-        resolveSpecialFolders();
-        CoInitialize(0);
-        product_ = packageOf(GetModuleHandleA(0));
-        ASSERT_FALSE(product_.empty());
-        target_ = resolvedTarget();
-        programs_ = readPrograms();
-        removeTraces();
-    }
-    void TearDown() override {
-        resetSystemCalls();
-        writePrograms(programs_);
-        removeTraces();
-        CoUninitialize();
-    }
-
-    static std::string resolvedTarget() {
-        static InstallerState probe;
-        clearInstallerState(&probe, 0);
-        resolveTargetFolder(&probe, PRODUCT_FOLDER);
-        return probe.targetFolder;
-    }
-    static std::string readPrograms() {
-        char value[1024] = "";
-        DWORD size = sizeof value;
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            if (RegQueryValueExA(key, "Programs", 0, 0, (BYTE*)value, &size) != ERROR_SUCCESS) value[0] = 0;
-            RegCloseKey(key);
-        }
-        return value;
-    }
-    // Sets the per-user Programs value; an empty text deletes it.
-    static void writePrograms(const std::string& value) {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, KEY_SET_VALUE, &key));
-        if (value.empty())
-            RegDeleteValueA(key, "Programs");
-        else
-            RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
-        RegCloseKey(key);
-    }
-    void removeTraces() {
-        removeTree(parentOf(target_));
-        removeTree(programs_ + "\\Fen March");
-        removeTree(std::string(getCommonProgramsFolder()) + "\\Fen March");
-        RegDeleteKeyA(HKEY_CURRENT_USER, "Fen March\\Orlo-Cast");
-        RegDeleteKeyA(HKEY_CURRENT_USER, "Fen March");
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_PARENT_KEY "\\" UNINSTALL_KEY_NAME);
-    }
-
-    // A fresh state whose package is `package` (none when empty).
-    void prepare(const std::vector<uint8_t>& package) {
-        clearInstallerState(&state, (HINSTANCE)moduleWithPackage(modules_, package));
-        state.window = commands_.window;
-        char self[MAX_PATH];
-        GetModuleFileNameA(0, self, sizeof self);
-        memcpy(state.modulePath, self, strlen(self) + 1);
-    }
-    void expectCommands(int failed, int ok) {
-        int f, o, other;
-        commands_.count(&f, &o, &other);
-        EXPECT_EQ(failed, f) << "DONE_FAILED posts";
-        EXPECT_EQ(ok, o) << "DONE_OK posts";
-        EXPECT_EQ(0, other);
-    }
-    bool uninstallKeyExists() {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_PARENT_KEY "\\" UNINSTALL_KEY_NAME, 0, KEY_READ, &key) != 0)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
-    std::string menuLink(const std::string& programs, const char* name) const {
-        return programs + "\\Fen March\\Orlo-Cast\\" + name + ".LNK";
-    }
-
-    ScratchFolder modules_{"procedures"};
-    CommandCounter commands_;
-    std::vector<uint8_t> product_;
-    std::string target_, programs_;
-};
-
 const std::string WEB = MAKER_WEB_HOST;
+const std::string CORRUPTED = "Installation package might be corrupted\nthanks to download official package at\n" + WEB + ".";
+const std::string NO_FOLDER = "Failed to create target folder on system disk\nthanks to download official package at\n" + WEB + ".";
 
 HMODULE WINAPI noSystemLibrary(LPCSTR) { return 0; }
-
 // A Windows folder on a server whose name is so long that no Program Files
 // folder built from it fits the installation folder's 1024 bytes.
 UINT WINAPI farAwayWindowsFolder(LPSTR buffer, UINT size) {
@@ -114,143 +26,194 @@ UINT WINAPI farAwayWindowsFolder(LPSTR buffer, UINT size) {
     memcpy(buffer, folder.c_str(), folder.size() + 1);
     return (UINT)folder.size();
 }
-
 BOOL WINAPI refuseCreateDirectory(LPCSTR, LPSECURITY_ATTRIBUTES) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
-TEST_F(Procedures, InstallWithoutPackageFailsWithMinusOne) {
-    prepare({});
-    EXPECT_EQ(-1, runInstall(&state));
-    EXPECT_STREQ("Orlo-Cast Installation Error", state.errorCaption);
-    EXPECT_EQ("Installation package might be corrupted\nthanks to download official package at\n" + WEB + ".",
-              std::string(state.errorText));
-    EXPECT_STREQ("Extract Package", state.statusText);
-    expectCommands(1, 0);
-    EXPECT_FALSE(pathExists(target_));
+bool runningInWow64() {
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    const IsWow64ProcessFn isWow64 =
+        (IsWow64ProcessFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
 }
 
-TEST_F(Procedures, NoTargetFolderFailsWithMinusTwo) {
-    systemCalls.loadSystemLibrary = noSystemLibrary;
-    systemCalls.getWindowsDirectory = farAwayWindowsFolder;
-    prepare(product_);
-    EXPECT_EQ(-2, runInstall(&state));
-    EXPECT_EQ("Failed to create target folder on system disk\nthanks to download official package at\n" + WEB + ".",
-              std::string(state.errorText));
-    EXPECT_STREQ("Copy Files", state.statusText);
-    expectCommands(1, 0);
+class Procedures : public ProductTest {};
 
-    prepare(product_);
-    EXPECT_EQ(-2, runUninstall(&state));
-    EXPECT_STREQ("Orlo-Cast Uninstallation Error", state.errorCaption);
-    EXPECT_EQ("Failed to get target folder on system disk\nthanks to remove Orlo-Cast manually...",
-              std::string(state.errorText));
-    expectCommands(1, 0);
-}
+std::string entry(const char* kind, const std::string& path) { return std::string(kind) + " " + lower(path); }
 
-TEST_F(Procedures, InstallThatCannotCreateTheTargetFolderFailsWithMinusThree) {
-    systemCalls.createDirectory = refuseCreateDirectory;
-    prepare(product_);
-    EXPECT_EQ(-3, runInstall(&state));
-    EXPECT_EQ("Failed to create target folder on system disk\nthanks to download official package at\n" + WEB + ".",
-              std::string(state.errorText));
-    EXPECT_STREQ("Copy Files", state.statusText);
-    expectCommands(1, 0);
-}
-
-TEST_F(Procedures, DamagedPackageFailsWithMinusTenAndMakesNothingElse) {
-    std::vector<uint8_t> damaged = product_;
+// Each failure: its result, caption, text and stage, one DONE_FAILED, and
+// nothing made but what extraction wrote before it failed.
+TEST_F(Procedures, FailuresReportTheirResultAndMakeNothingElse) {
+    std::vector<uint8_t> damaged = package_;
     entryAt(damaged, 1)->digest[7] ^= 1;
-    prepare(damaged);
-    EXPECT_EQ(-10, runInstall(&state));
-    EXPECT_EQ("Failed to copy file(s) to destination folder...\nInstallation package might be corrupted\n"
-              "thanks to download official package at\n" + WEB + ".",
-              std::string(state.errorText));
-    EXPECT_STREQ("Copy Files", state.statusText);
-    expectCommands(1, 0);
-    // What extraction wrote stays; nothing after it happened.
-    EXPECT_TRUE(pathExists(target_ + "\\Orlocast.exe"));
-    EXPECT_FALSE(pathExists(target_ + "\\readme.txt"));
-    char self[MAX_PATH];
-    GetModuleFileNameA(0, self, sizeof self);
-    EXPECT_FALSE(pathExists(target_ + "\\" + std::string(strrchr(self, '\\') + 1)));
-    EXPECT_FALSE(pathExists(programs_ + "\\Fen March"));
-    EXPECT_FALSE(pathExists(std::string(getCommonProgramsFolder()) + "\\Fen March"));
-    EXPECT_FALSE(uninstallKeyExists());
-}
-
-TEST_F(Procedures, InstallSucceedsStageByStageAndTwiceOverItself) {
-    for (int run = 0; run < 2; run++) {
-        prepare(product_);
-        EXPECT_EQ(0, runInstall(&state)) << "run " << run;
-        EXPECT_STREQ("Installation Completed", state.statusText);
-        EXPECT_STREQ("Orlo-Cast Installation Error", state.errorCaption);
-        EXPECT_STREQ("", state.errorText);
-        expectCommands(0, 1);
-        EXPECT_TRUE(pathExists(menuLink(programs_, "Readme")));
-        EXPECT_TRUE(pathExists(menuLink(getCommonProgramsFolder(), "OrloCast")));
-        EXPECT_TRUE(uninstallKeyExists());
+    struct Failure {
+        const char* what;
+        int (*procedure)(InstallerState*);
+        std::vector<uint8_t> package;
+        void (*fault)();
+        int result;
+        std::string caption, text, stage, written;
+    } failures[] = {
+        {"install, no package", runInstall, {}, [] {}, -1, "Orlo-Cast Installation Error", CORRUPTED, "Extract Package", ""},
+        {"install, no folder", runInstall, package_,
+         [] { systemCalls.loadSystemLibrary = noSystemLibrary, systemCalls.getWindowsDirectory = farAwayWindowsFolder; },
+         -2, "Orlo-Cast Installation Error", NO_FOLDER, "Copy Files", ""},
+        {"install, folder not made", runInstall, package_, [] { systemCalls.createDirectory = refuseCreateDirectory; },
+         -3, "Orlo-Cast Installation Error", NO_FOLDER, "Copy Files", ""},
+        {"install, damaged entry 1", runInstall, damaged, [] {}, -10, "Orlo-Cast Installation Error",
+         "Failed to copy file(s) to destination folder...\n" + CORRUPTED, "Copy Files",
+         "Orlocast.exe OrloCastOnTheShow.pdf "},
+        {"uninstall, no package", runUninstall, {}, [] {}, -1, "Orlo-Cast Uninstallation Error",
+         "De-Installation package might be corrupted\nthanks to download official package at\n" + WEB + ".", "", ""},
+        {"uninstall, no folder", runUninstall, package_,
+         [] { systemCalls.loadSystemLibrary = noSystemLibrary, systemCalls.getWindowsDirectory = farAwayWindowsFolder; },
+         -2, "Orlo-Cast Uninstallation Error", "Failed to get target folder on system disk\nthanks to remove Orlo-Cast manually...",
+         "", ""},
+    };
+    const Snapshot before = takeSnapshot();
+    for (const Failure& f : failures) {
+        InstallerState* state = prepare(f.package);
+        f.fault();
+        EXPECT_EQ(f.result, f.procedure(state)) << f.what;
+        resetSystemCalls();
+        EXPECT_EQ(f.caption, state->errorCaption) << f.what;
+        EXPECT_EQ(f.text, state->errorText) << f.what;
+        EXPECT_EQ(f.stage, state->statusText) << f.what;
+        EXPECT_EQ("F", commands_.drain()) << f.what;
+        Snapshot written;
+        for (size_t at = 0, end; (end = f.written.find(' ', at)) != std::string::npos; at = end + 1)
+            written.insert(entry("file", places_.target + "\\" + f.written.substr(at, end - at)));
+        if (!written.empty()) written.insert({entry("folder", places_.fm), entry("folder", places_.target)});
+        EXPECT_EQ(additions(written), changes(before, takeSnapshot())) << f.what;
+        removeProductTraces();
     }
 }
 
-TEST_F(Procedures, WithoutProgramsValueOnlyAllUsersShortcutsAreMade) {
-    writePrograms("");
-    prepare(product_);
-    EXPECT_EQ(0, runInstall(&state));
-    EXPECT_FALSE(pathExists(programs_ + "\\Fen March"));
-    EXPECT_TRUE(pathExists(menuLink(getCommonProgramsFolder(), "Readme")));
-    EXPECT_TRUE(pathExists(menuLink(getCommonProgramsFolder(), "OrloCast")));
+// A full install, twice over itself: exactly these files, shortcuts and
+// values, each shortcut pointing at its file with the installation folder
+// as working folder, and the uninstall entry naming the copy, which is this
+// program byte for byte.
+TEST_F(Procedures, InstallLeavesExactlyTheProductAndPointsAtIt) {
+    const Snapshot before = takeSnapshot();
+    char self[MAX_PATH];
+    GetModuleFileNameA(0, self, sizeof self);
+    const std::string t = places_.target, copy = t + "\\" + fileNameOf(self);
+    const std::string key = "hklm\\" + lower(UNINSTALL_KEY);
+    Snapshot expected = {entry("folder", places_.fm), entry("folder", t), entry("file", t + "\\Orlocast.exe"),
+                         entry("file", t + "\\readme.txt"), entry("file", t + "\\OrloCastOnTheShow.pdf"),
+                         entry("file", copy), "key " + key,
+                         "value " + key + "\\displayname = sz:Orlo-Cast, Broadcast Stream Server",
+                         "value " + key + "\\publisher = sz:Fenmarch Software",
+                         "value " + key + "\\uninstallstring = sz:\"" + copy + "\""};
+    for (const std::string& menu : {places_.userMenu, places_.commonMenu}) {
+        for (const char* name : {"", "\\Orlo-Cast"}) expected.insert(entry("folder", menu + name));
+        for (const char* name : {"\\Orlo-Cast\\Readme.LNK", "\\Orlo-Cast\\OrloCast.LNK"}) expected.insert(entry("file", menu + name));
+    }
+    for (int run = 0; run < 2; run++) {
+        EXPECT_EQ(0, install()) << "run " << run;
+        EXPECT_EQ("K", commands_.drain());
+        EXPECT_STREQ("Installation Completed", productState.statusText);
+        EXPECT_STREQ("", productState.errorText);
+        EXPECT_EQ(additions(expected), changes(before, takeSnapshot())) << "run " << run;
+        for (const std::string& menu : {places_.userMenu, places_.commonMenu}) {
+            EXPECT_EQ(t + "\\readme.txt | " + t + " |  | Readme", shortcutFields(menu + "\\Orlo-Cast\\Readme.LNK"));
+            EXPECT_EQ(t + "\\OrloCast.exe | " + t + " |  | OrloCast", shortcutFields(menu + "\\Orlo-Cast\\OrloCast.LNK"));
+        }
+        EXPECT_EQ(readWholeFile(self), readWholeFile(copy));
+    }
+    if (runningInWow64()) {
+        EXPECT_NE(std::string::npos, t.find("Program Files (x86)")) << t;
+        HKEY wow;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" UNINSTALL_KEY_NAME),
+                                               0, KEY_READ | KEY_WOW64_64KEY, &wow));
+        RegCloseKey(wow);
+    }
 }
 
-TEST_F(Procedures, ProgramsValueWithTrailingBackslash) {
+// The removal, run by the copy from inside the installation folder, as the
+// uninstall entry runs it: everything goes but the copy, its folders, the
+// empty "Fen March" folders and the tray settings, now 0; the autostart
+// link goes from the Startup folder.
+TEST_F(Procedures, RemovalFromTheCopyLeavesOnlyWhatItMust) {
+    const Snapshot before = takeSnapshot();
+    ASSERT_EQ(0, install());
+    const std::string autostart = places_.startup + "\\" AUTOSTART_LINK_NAME ".LNK";
+    writeFileBytes(autostart, "autostart");
+    char self[MAX_PATH];
+    GetModuleFileNameA(0, self, sizeof self);
+    const std::string copy = places_.target + "\\" + fileNameOf(self);
+
+    EXPECT_EQ(0u, runProgram(wide(copy), L"--orlo-uninstall"));
+    const Snapshot left = {entry("folder", places_.fm), entry("folder", places_.target), entry("file", copy),
+                           entry("folder", places_.userMenu), entry("folder", places_.commonMenu),
+                           "key hkcu\\fen march", "key hkcu\\fen march\\orlo-cast",
+                           "value hkcu\\fen march\\orlo-cast\\systray = dword:0",
+                           "value hkcu\\fen march\\orlo-cast\\systrayshowonrun = dword:0"};
+    EXPECT_EQ(additions(left), changes(before, takeSnapshot()));
+    EXPECT_FALSE(pathExists(autostart));
+}
+
+// Files held open or read-only stay, quietly; the run still ends with 0
+// and removes everything else, and an uninstall posts nothing.
+TEST_F(Procedures, RemovalLeavesWhatItCannotDeleteAndEnds) {
+    ASSERT_EQ(0, install());
+    EXPECT_EQ("K", commands_.drain());
+    const std::string held = places_.target + "\\readme.txt", readOnly = places_.target + "\\settings.ini";
+    writeFileBytes(readOnly, "product settings");
+    ASSERT_WIN32(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(0, uninstall());
+    CloseHandle(file);
+    EXPECT_EQ("", commands_.drain());
+    EXPECT_STREQ("", productState.targetFolder);
+    EXPECT_TRUE(pathExists(held));
+    EXPECT_EQ("product settings", readWholeFile(readOnly));
+    EXPECT_FALSE(pathExists(places_.target + "\\Orlocast.exe"));
+    EXPECT_FALSE(pathExists(places_.userMenu + "\\Orlo-Cast"));
+    EXPECT_FALSE(pathExists(places_.commonMenu + "\\Orlo-Cast"));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_EQ("0", userValue(PRODUCT_SETTINGS_KEY, "SysTray"));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The per-user Programs folder comes from the user's registry: missing, it
+// skips the per-user shortcuts; ending in a backslash, it gets no second.
+// Files the product wrote go with the installation folder.
+TEST_F(Procedures, ProgramsValueMissingOrEndingInABackslash) {
+    {
+        ProgramsValue missing("");
+        EXPECT_EQ(0, install());
+        EXPECT_TRUE(pathExists(places_.commonMenu + "\\Orlo-Cast\\OrloCast.LNK"));
+        writeFileBytes(places_.target + "\\product.log", "written by the product");
+        CreateDirectoryA((places_.target + "\\cache").c_str(), 0);
+        writeFileBytes(places_.target + "\\cache\\stream.tmp", "x");
+        EXPECT_EQ(0, uninstall());
+        EXPECT_FALSE(pathExists(places_.commonMenu + "\\Orlo-Cast"));
+        EXPECT_FALSE(pathExists(places_.target));
+        EXPECT_TRUE(pathExists(places_.fm)) << "\"FM\" is never removed";
+    }
+    EXPECT_FALSE(pathExists(places_.userMenu)) << "made without a Programs value";
     ScratchFolder programs("programs");
-    writePrograms(programs.path() + "\\");
-    prepare(product_);
-    EXPECT_EQ(0, runInstall(&state));
-    EXPECT_TRUE(pathExists(programs / "Fen March\\Orlo-Cast\\Readme.LNK"));
-    EXPECT_TRUE(pathExists(programs / "Fen March\\Orlo-Cast\\OrloCast.LNK"));
-}
-
-TEST_F(Procedures, UninstallWithoutPackageFailsWithMinusOne) {
-    prepare({});
-    EXPECT_EQ(-1, runUninstall(&state));
-    EXPECT_STREQ("Orlo-Cast Uninstallation Error", state.errorCaption);
-    EXPECT_EQ("De-Installation package might be corrupted\nthanks to download official package at\n" + WEB + ".",
-              std::string(state.errorText));
-    expectCommands(1, 0);
-}
-
-TEST_F(Procedures, UninstallLeavesALockedProductFileAndStillSucceeds) {
-    prepare(product_);
-    ASSERT_EQ(0, runInstall(&state));
-    expectCommands(0, 1);
-    HANDLE locked = CreateFileA((target_ + "\\Orlocast.exe").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
-    ASSERT_NE(INVALID_HANDLE_VALUE, locked) << GetLastError();
-
-    prepare(product_);
-    EXPECT_EQ(0, runUninstall(&state));
-    expectCommands(0, 0);  // a successful uninstall posts nothing
-    EXPECT_STREQ("", state.targetFolder);
-    CloseHandle(locked);
-    EXPECT_TRUE(pathExists(target_ + "\\Orlocast.exe"));
-    EXPECT_FALSE(pathExists(target_ + "\\readme.txt"));
-    EXPECT_FALSE(pathExists(menuLink(programs_, "Readme")));
-    EXPECT_FALSE(uninstallKeyExists());
-}
-
-TEST_F(Procedures, UninstallRemovesExtraFilesOfTheInstallationFolder) {
-    prepare(product_);
-    ASSERT_EQ(0, runInstall(&state));
-    writeFileBytes(target_ + "\\product.log", "written by the product");
-    CreateDirectoryA((target_ + "\\cache").c_str(), 0);
-    writeFileBytes(target_ + "\\cache\\stream.tmp", "x");
-
-    prepare(product_);
-    EXPECT_EQ(0, runUninstall(&state));
-    // Not run from inside the folder, so nothing there resists deletion.
-    EXPECT_FALSE(pathExists(target_));
-    EXPECT_TRUE(pathExists(parentOf(target_)));  // "FM" is never removed
+    ProgramsValue trailing(programs.path() + "\\");
+    EXPECT_EQ(0, install());
+    EXPECT_EQ(places_.target + "\\readme.txt | " + places_.target + " |  | Readme",
+              shortcutFields(programs / "Fen March\\Orlo-Cast\\Readme.LNK"));
+    EXPECT_EQ(0, uninstall());
+    EXPECT_FALSE(pathExists(programs / "Fen March\\Orlo-Cast"));
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "--orlo-uninstall") {
+        useAnsiCodePage();
+        resolveSpecialFolders();
+        clearInstallerState(&productState, GetModuleHandleA(0));
+        return runUninstall(&productState);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
