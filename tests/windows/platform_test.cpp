@@ -1,0 +1,373 @@
+// The platform helpers on a real file system and registry, in scratch
+// folders and keys of this process alone: folder chains, folder trees,
+// whole files, registry values and key trees, and shortcuts loaded back
+// through the shell's link object. The folder, file and key calls are
+// logged (and made to fail where a test needs it) through the system-call
+// table.
+#include <gtest/gtest.h>
+
+#include "platform/platform_ops.h"
+#include "platform/system_calls.h"
+#include "tests/support/win32_test.h"
+
+using namespace orlotest;
+
+namespace {
+
+std::vector<std::string> calls;  // what the logging calls below were asked, in order
+bool pretend = false;            // createDirectory only logs and succeeds
+std::string refuse;              // the path (or key name) whose call fails
+
+BOOL WINAPI loggedCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+    calls.push_back(path);
+    if (path == refuse) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
+    return pretend || CreateDirectoryA(path, attributes);
+}
+BOOL WINAPI loggedDeleteFile(LPCSTR path) {
+    calls.push_back(std::string("delete ") + path);
+    return DeleteFileA(path);
+}
+BOOL WINAPI loggedMarkForDeletion(HANDLE handle) {
+    const std::string path = pathOfHandle(handle);
+    calls.push_back("remove " + path);
+    return lstrcmpiA(path.c_str(), refuse.c_str()) != 0 && markHandleForDeletion(handle);
+}
+LONG WINAPI loggedRegDeleteKey(HKEY root, LPCSTR path) {
+    calls.push_back(path);
+    return path == refuse ? ERROR_ACCESS_DENIED : RegDeleteKeyA(root, path);
+}
+
+class Platform : public ::testing::Test {
+protected:
+    void SetUp() override {
+        calls.clear();
+        pretend = false;
+        refuse.clear();
+        systemCalls.createDirectory = loggedCreateDirectory;
+        systemCalls.deleteFile = loggedDeleteFile;
+        systemCalls.markForDeletion = loggedMarkForDeletion;
+        systemCalls.regDeleteKey = loggedRegDeleteKey;
+        ASSERT_EQ(S_OK, CoInitialize(0));
+    }
+    void TearDown() override {
+        resetSystemCalls();
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) removeKey(root, key_);
+        CoUninitialize();
+    }
+    static void removeKey(HKEY root, const std::string& path) {
+        char name[256];
+        HKEY key;
+        for (int guard = 0; guard < 100 && RegOpenKeyA(root, path.c_str(), &key) == ERROR_SUCCESS; guard++) {
+            const LONG found = RegEnumKeyA(key, 0, name, sizeof name);
+            RegCloseKey(key);
+            if (found != ERROR_SUCCESS) break;
+            removeKey(root, path + "\\" + name);
+        }
+        RegDeleteKeyA(root, path.c_str());
+    }
+    // The calls made below the scratch folder, with its path shown as "~".
+    std::vector<std::string> scratchCalls() const {
+        std::vector<std::string> out;
+        for (std::string call : calls) {
+            const size_t at = call.find(scratch_.path() + "\\");
+            if (at == std::string::npos) continue;
+            out.push_back(call.replace(at, scratch_.path().size(), "~"));
+        }
+        return out;
+    }
+    std::string at(const std::string& relative) const { return scratch_ / relative; }
+    void tree(const std::vector<std::string>& entries) {  // a trailing backslash makes a folder
+        for (const std::string& e : entries) {
+            if (e.back() == '\\') CreateDirectoryA(at(e).c_str(), 0);
+            else writeFileBytes(at(e), "x");
+        }
+    }
+    ScratchFolder scratch_{"platform"};
+    const std::string key_ = "Software\\OrloTest-" + std::to_string(GetCurrentProcessId());
+};
+
+using Calls = std::vector<std::string>;
+
+// ---- createFolderChain ------------------------------------------------------------
+
+TEST_F(Platform, FolderChainMakesEachLevelBelowTheRootAndStopsAtTheFirstFailure) {
+    const std::string longest = "D:\\" + std::string(1020, 'a');  // 1023 characters: fits
+    pretend = true;
+    const struct {
+        std::string path;
+        int result;
+        Calls made;
+    } pretended[] = {{"", 0, {}}, {"D:\\", 0, {}}, {"D:\\x", 0, {}}, {longest + "a", 0, {}}, {"D:\\ab", 1, {"D:\\ab"}},
+                     {longest, 1, {longest}}, {"\\\\server\\share", 1, {}}, {"\\\\server\\share\\", 1, {}},
+                     {"\\\\server\\share\\dir\\x", 1, {"\\\\server\\share\\dir", "\\\\server\\share\\dir\\x"}},
+                     {"folder", 1, {}}, {"C:dir\\", 1, {}}};
+    for (const auto& c : pretended) {
+        calls.clear();
+        EXPECT_EQ(c.result, createFolderChain(c.path.c_str())) << c.path.substr(0, 40);
+        EXPECT_EQ(c.made, calls) << c.path.substr(0, 40);
+    }
+    EXPECT_EQ(0, createFolderChain(nullptr));
+    pretend = false;
+
+    tree({"F"});
+    refuse = at("R\\B");
+    const struct {
+        const char* path;
+        int result;
+        Calls made;  // below the scratch folder
+    } real[] = {{"A\\B\\C", 1, {"~\\A", "~\\A\\B", "~\\A\\B\\C"}},
+                {"A\\B\\C", 1, {"~\\A", "~\\A\\B", "~\\A\\B\\C"}},  // all there: asked again, accepted
+                {"D\\E\\", 1, {"~\\D", "~\\D\\E"}},              // no call for the trailing backslash
+                {"G\\\\H", 1, {"~\\G", "~\\G\\", "~\\G\\\\H"}},  // a doubled one costs an accepted call
+                {"F\\G\\H", 0, {"~\\F", "~\\F\\G"}},             // a file is accepted, then the next level fails
+                {"R\\B\\C", 0, {"~\\R", "~\\R\\B"}}};            // the levels made before stay
+    for (const auto& c : real) {
+        calls.clear();
+        EXPECT_EQ(c.result, createFolderChain(at(c.path).c_str())) << c.path;
+        EXPECT_EQ(c.made, scratchCalls()) << c.path;
+    }
+    EXPECT_TRUE(GetFileAttributesA(at("A\\B\\C").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(pathExists(at("R")));
+    EXPECT_FALSE(pathExists(at("R\\B")));
+}
+
+// ---- deleteFolderTree ---------------------------------------------------------------
+
+TEST_F(Platform, FolderTreeGoesDeepestFirstEachFolderOnce) {
+    for (const char* suffix : {"", "\\"}) {
+        tree({"T\\", "T\\a.txt", "T\\S1\\", "T\\S1\\b.txt", "T\\S1\\S2\\", "T\\S1\\S2\\c.txt", "T\\S3\\"});
+        calls.clear();
+        EXPECT_EQ(1, deleteFolderTree((at("T") + suffix).c_str()));
+        EXPECT_FALSE(pathExists(at("T")));
+        Calls removed;
+        for (const std::string& call : scratchCalls())
+            if (call.rfind("remove ", 0) == 0) removed.push_back(call);
+        ASSERT_EQ(4u, removed.size()) << suffix;
+        EXPECT_LT(std::find(removed.begin(), removed.end(), "remove ~\\T\\S1\\S2"),
+                  std::find(removed.begin(), removed.end(), "remove ~\\T\\S1"));
+        EXPECT_EQ("remove ~\\T", removed.back());
+    }
+    tree({"sibling.txt"});
+    calls.clear();
+    for (const std::string& path : {at("missing"), at("sibling.txt"), std::string("sibling.txt"), std::string("")})
+        EXPECT_EQ(1, deleteFolderTree(path.c_str())) << path;
+    EXPECT_TRUE(pathExists(at("sibling.txt"))) << "a file, a relative or an empty path is no folder to delete";
+    EXPECT_EQ(Calls{}, calls);
+}
+
+// Names in listing order.
+std::vector<std::string> listing(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    const HANDLE found = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    for (BOOL more = found != INVALID_HANDLE_VALUE; more; more = FindNextFileA(found, &entry))
+        if (std::string(entry.cFileName) != "." && std::string(entry.cFileName) != "..") names.push_back(entry.cFileName);
+    if (found != INVALID_HANDLE_VALUE) FindClose(found);
+    return names;
+}
+
+// What cannot go ends the work on its folder: the entries listed before it
+// go, those after it stay, the folder's deletion is tried once, and so is
+// that of every folder above it.
+TEST_F(Platform, WhatCannotGoEndsTheWorkOnItsFolderAndAbove) {
+    tree({"T\\", "T\\f1", "T\\f2", "T\\f3", "T\\f4", "T\\f5"});
+    ASSERT_WIN32(SetFileAttributesA(at("T\\f3").c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::vector<std::string> before = listing(at("T"));
+    const size_t stuck = std::find(before.begin(), before.end(), "f3") - before.begin();
+    EXPECT_EQ(1, deleteFolderTree(at("T").c_str()));
+    for (size_t i = 0; i < before.size(); i++) EXPECT_EQ(i >= stuck, pathExists(at("T\\" + before[i]))) << before[i];
+    SetFileAttributesA(at("T\\f3").c_str(), FILE_ATTRIBUTE_NORMAL);
+    removeTree(at("T"));
+
+    // A dot-named folder is never entered; a dot-named file goes.
+    tree({"D\\", "D\\.keep\\", "D\\.keep\\inner.txt", "D\\.dotfile", "D\\plain.txt"});
+    calls.clear();
+    EXPECT_EQ(1, deleteFolderTree(at("D").c_str()));
+    EXPECT_EQ(Calls({"delete ~\\D\\.dotfile", "delete ~\\D\\plain.txt", "remove ~\\D"}).size(), scratchCalls().size());
+    EXPECT_TRUE(pathExists(at("D\\.keep\\inner.txt")));
+    EXPECT_FALSE(pathExists(at("D\\plain.txt")));
+
+    // A subfolder that survives (a read-only file in it), and one whose own
+    // deletion is refused: each folder above is tried once, nothing listed again.
+    tree({"M\\", "M\\Mid\\", "M\\Mid\\Sub\\", "M\\Mid\\Sub\\locked.txt", "E\\", "E\\Sub\\"});
+    ASSERT_WIN32(SetFileAttributesA(at("M\\Mid\\Sub\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    refuse = at("E\\Sub");
+    calls.clear();
+    EXPECT_EQ(1, deleteFolderTree(at("M").c_str()));
+    EXPECT_EQ(1, deleteFolderTree(at("E").c_str()));
+    EXPECT_EQ(Calls({"delete ~\\M\\Mid\\Sub\\locked.txt", "remove ~\\M\\Mid\\Sub", "remove ~\\M\\Mid", "remove ~\\M",
+                     "remove ~\\E\\Sub", "remove ~\\E"}),
+              scratchCalls());
+    SetFileAttributesA(at("M\\Mid\\Sub\\locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A link to a folder elsewhere, full or empty, is never entered nor
+// removed, and neither is its folder: on Wine, removing a Unix link to an
+// empty folder would remove that folder.
+TEST_F(Platform, FolderTreeNeverEntersNorRemovesALink) {
+    for (const bool emptyTarget : {false, true}) {
+        tree({"Outside\\", "T\\", "T\\plain.txt"});
+        if (!emptyTarget) tree({"Outside\\keep.txt", "Outside\\Inner\\"});
+        UnixLinks links;
+        ASSERT_TRUE(links.plant(at("T\\link"), at("Outside")));
+        calls.clear();
+        EXPECT_EQ(1, deleteFolderTree(at("T").c_str()));
+        for (const std::string& call : scratchCalls()) EXPECT_EQ(std::string::npos, call.find("link")) << call;
+        EXPECT_TRUE(pathExists(at("T\\link")));
+        EXPECT_TRUE(pathExists(at("Outside")));
+        if (!emptyTarget) EXPECT_EQ("x", readWholeFile(at("Outside\\keep.txt")));
+        EXPECT_EQ(1, deleteFolderTree(at("T\\link").c_str())) << "a link given as the folder";
+        EXPECT_TRUE(pathExists(at("Outside")));
+    }
+}
+
+// ---- writeWholeFile, fileExists ------------------------------------------------------
+
+TEST_F(Platform, WholeFilesAndWhatCountsAsExisting) {
+    const std::string path = at("data.bin");
+    EXPECT_EQ(1, writeWholeFile(path.c_str(), "hello, world", 12));
+    EXPECT_EQ(1, writeWholeFile(path.c_str(), "abc", 3));
+    EXPECT_EQ("abc", readWholeFile(path));
+    EXPECT_EQ(1, writeWholeFile(path.c_str(), "abc", 0));
+    EXPECT_EQ("", readWholeFile(path));
+    EXPECT_EQ(0, writeWholeFile(at("missing\\data.bin").c_str(), "abc", 3));
+
+    tree({"folder\\"});
+    EXPECT_EQ(1, fileExists(path.c_str()));
+    EXPECT_EQ(0, fileExists(at("folder").c_str()));
+    EXPECT_EQ(0, fileExists(at("missing.txt").c_str()));
+    const struct {
+        DWORD access, share;
+        int exists;
+    } holders[] = {{GENERIC_READ, FILE_SHARE_READ, 1}, {GENERIC_WRITE, 0, 0},
+                   {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0}, {GENERIC_READ, 0, 0}};
+    for (const auto& holder : holders) {
+        HANDLE held = CreateFileA(path.c_str(), holder.access, holder.share, 0, OPEN_EXISTING, 0, 0);
+        EXPECT_EQ(holder.exists, fileExists(path.c_str())) << holder.access << "/" << holder.share;
+        CloseHandle(held);
+    }
+}
+
+// ---- Registry -------------------------------------------------------------------
+
+std::string rawValue(HKEY root, const std::string& path, const char* name) {
+    char data[8192];
+    DWORD size = sizeof data, type = 0;
+    HKEY key;
+    if (RegOpenKeyA(root, path.c_str(), &key) != ERROR_SUCCESS) return "<no key>";
+    const LONG status = RegQueryValueExA(key, name, 0, &type, (BYTE*)data, &size);
+    RegCloseKey(key);
+    return status ? "<none>" : std::to_string(type) + ":" + std::string(data, size);
+}
+void setRaw(const std::string& path, const char* name, DWORD type, const std::string& data) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &key));
+    RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(), (DWORD)data.size());
+    RegCloseKey(key);
+}
+
+TEST_F(Platform, ValuesAreWrittenWithTheirKeysAndOverwritten) {
+    const std::string entry = key_ + "\\Uninstall\\Entry";
+    EXPECT_EQ(1, writeMachineString(entry.c_str(), "DisplayName", "Orlo-Cast"));
+    EXPECT_EQ(1, writeMachineString(entry.c_str(), "DisplayName", "Other"));
+    EXPECT_EQ(1, writeMachineString(entry.c_str(), "Empty", ""));
+    EXPECT_EQ(std::string("1:Other\0", 8), rawValue(HKEY_LOCAL_MACHINE, entry, "DisplayName"));
+    EXPECT_EQ(std::string("1:\0", 3), rawValue(HKEY_LOCAL_MACHINE, entry, "Empty"));
+    EXPECT_EQ(1, writeUserDword((key_ + "\\Fen March").c_str(), "SysTray", 0x12345678));
+    EXPECT_EQ("4:\x78\x56\x34\x12", rawValue(HKEY_CURRENT_USER, key_ + "\\Fen March", "SysTray"));
+}
+
+// readUserString: a REG_SZ value only, at most 4050 bytes of it, always a
+// terminated text, and nothing written past the destination or when refused.
+TEST_F(Platform, UserStringsAreCutOrRefusedAndNeverOverflow) {
+    setRaw(key_, "Expand", REG_EXPAND_SZ, std::string("%TEMP%\0", 7));
+    setRaw(key_, "Number", REG_DWORD, std::string(4, '\7'));
+    setRaw(key_, "Bare", REG_SZ, "abc");
+    setRaw(key_, "Inner", REG_SZ, std::string("ab\0cdef", 8));
+    for (int length : {19, 4049, 4050, 4095, 4096})
+        setRaw(key_, ("L" + std::to_string(length)).c_str(), REG_SZ, std::string(length, 'a') + '\0');
+    const struct {
+        const char* name;
+        int size, result;
+        std::string text;
+    } cases[] = {{"L19", 1024, 1, std::string(19, 'a')}, {"L19", 20, 1, std::string(19, 'a')}, {"L19", 19, 0, ""},
+                 {"L19", 0, 0, ""}, {"L4049", 8192, 1, std::string(4049, 'a')}, {"L4050", 8192, 1, std::string(4049, 'a')},
+                 {"L4095", 8192, 1, std::string(4049, 'a')}, {"L4096", 8192, 0, ""}, {"Expand", 64, 0, ""},
+                 {"Number", 64, 0, ""}, {"Missing", 64, 0, ""}, {"Bare", 4, 1, "abc"}, {"Inner", 5, 1, "ab"}};
+    for (const auto& c : cases) {
+        std::vector<char> destination(c.size + 64, 'X');
+        EXPECT_EQ(c.result, readUserString(key_.c_str(), c.name, destination.data(), c.size)) << c.name << "/" << c.size;
+        const std::string written(destination.begin(), destination.end());
+        const size_t end = written.find_first_of('X');
+        if (c.result) EXPECT_EQ(c.text, std::string(destination.data())) << c.name << "/" << c.size;
+        // Refused: untouched. Read: nothing beyond the destination, nor beyond 4050 bytes.
+        EXPECT_LE(end, c.result ? (size_t)std::min(c.size, 4050) : 0) << c.name << "/" << c.size;
+        EXPECT_EQ(std::string(written.size() - std::min(end, written.size()), 'X'), written.substr(std::min(end, written.size())))
+            << c.name << "/" << c.size;
+    }
+}
+
+TEST_F(Platform, KeyTreesGoDeepestFirstAndASurvivorEndsTheWork) {
+    for (const char* sub : {"A\\A1", "A\\A2\\A2x", "B"}) setRaw(key_ + "\\" + sub, "v", REG_SZ, "x");
+    EXPECT_EQ(1, deleteKeyTree(HKEY_CURRENT_USER, key_.c_str()));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, key_));
+    ASSERT_EQ(6u, calls.size()) << ::testing::PrintToString(calls);
+    auto position = [](const char* name) { return std::find(calls.begin(), calls.end(), name) - calls.begin(); };
+    EXPECT_LT(position("A2x"), position("A2"));
+    EXPECT_LT(position("A1"), position("A"));
+    EXPECT_LT(position("A2"), position("A"));
+    EXPECT_EQ(key_, calls.back());
+    calls.clear();
+    EXPECT_EQ(0, deleteKeyTree(HKEY_CURRENT_USER, key_.c_str())) << "a missing key";
+    EXPECT_EQ(Calls{}, calls);
+
+    for (const char* sub : {"A\\A1", "A\\A2", "B"}) setRaw(key_ + "\\" + sub, "v", REG_SZ, "x");
+    refuse = "A1";
+    EXPECT_EQ(0, deleteKeyTree(HKEY_CURRENT_USER, key_.c_str()));
+    EXPECT_EQ(Calls{"A1"}, calls) << "the survivor is tried once and nothing above it";
+    EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, key_ + "\\B"));
+}
+
+// ---- Shortcuts --------------------------------------------------------------------
+
+TEST_F(Platform, ShortcutsLoadBackWithEveryFieldAndOneBackslash) {
+    tree({"Product\\", "Product\\readme.txt", "Menu\\", "Other\\", "Other\\run.exe"});
+    const std::string target = at("Product\\readme.txt"), menu = at("Menu");
+    EXPECT_EQ(S_OK, createShortcut(target.c_str(), menu.c_str(), "Readme", "--show \"a b\""));
+    EXPECT_EQ(std::vector<std::string>{"Readme.LNK"}, listing(menu));
+    EXPECT_EQ(target + " | " + at("Product") + " | --show \"a b\" | Readme", shortcutFields(menu + "\\Readme.LNK"));
+    // Saved again: one file, the second settings; a folder ending in a
+    // backslash gets no second one.
+    EXPECT_EQ(S_OK, createShortcut(at("Other\\run.exe").c_str(), (menu + "\\").c_str(), "Readme", nullptr));
+    EXPECT_EQ(std::vector<std::string>{"Readme.LNK"}, listing(menu));
+    EXPECT_EQ(at("Other\\run.exe") + " | " + at("Other") + " |  | Readme", shortcutFields(menu + "\\Readme.LNK"));
+
+    calls.clear();
+    EXPECT_EQ(0, deleteShortcut(menu.c_str(), "OrloCast"));
+    EXPECT_NE(0, deleteShortcut((menu + "\\").c_str(), "Readme"));
+    EXPECT_EQ(Calls({"delete ~\\Menu\\OrloCast.LNK", "delete ~\\Menu\\Readme.LNK"}), scratchCalls());
+    EXPECT_EQ(std::vector<std::string>{}, listing(menu));
+    EXPECT_EQ(0, deleteShortcut("Menu", "Readme")) << "a relative folder";
+}
+
+DWORD WINAPI shortcutWithoutCom(LPVOID path) {
+    return (DWORD)createShortcut("C:\\x.txt", (const char*)path, "Readme", nullptr);
+}
+
+TEST_F(Platform, ShortcutsThatCannotBeSavedReportWhy) {
+    EXPECT_TRUE(FAILED(createShortcut("C:\\x.txt", at("Missing").c_str(), "Readme", nullptr)));
+    EXPECT_FALSE(pathExists(at("Missing")));
+    const std::string longest(2047 - 1 - 5 - 4, 'f');  // folder + "\" + "Name5" + ".LNK" = 2047
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
+              createShortcut("C:\\x.txt", (longest + "f").c_str(), "Name5", nullptr));
+    EXPECT_NE(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), createShortcut("C:\\x.txt", longest.c_str(), "Name5", nullptr));
+    HANDLE thread = CreateThread(0, 0, shortcutWithoutCom, (LPVOID)scratch_.path().c_str(), 0, 0);
+    WaitForSingleObject(thread, 10000);
+    DWORD status = 0;
+    GetExitCodeThread(thread, &status);
+    CloseHandle(thread);
+    EXPECT_EQ((DWORD)CO_E_NOTINITIALIZED, status);
+    EXPECT_EQ(std::vector<std::string>{}, listing(scratch_.path()));
+}
+
+}  // namespace
