@@ -1,588 +1,257 @@
-// Folder resolution under Wine: the shell's own answers in a normal prefix,
-// and every later stage reached by making libraries, functions or the
-// Windows folder fail through the system-call table. Fake shell functions
-// log what they are asked, so the order of the stages can be checked.
-#include "setup/folders.h"
-
-#include <windows.h>
+// Folder resolution: the shell's own answers in a normal prefix, and every
+// later stage reached by making libraries, functions or the Windows folder
+// fail through the system-call table. The fakes write what they are asked
+// into one log, so each scenario is its log and the six folders it gives.
+#include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstring>
-#include <string>
-#include <vector>
+#include <functional>
 
-#include "app/installer_state.h"
 #include "platform/bounded_text.h"
 #include "platform/system_calls.h"
-#include "tests/support/win32_check.h"
+#include "tests/support/win32_test.h"
+
+using namespace orlotest;
 
 namespace {
 
-const char PRODUCT_FOLDER[] = "FM\\Orlo-Cast";
-
-typedef BOOL(WINAPI* SpecialFolderPathFunction)(HWND, LPSTR, int, BOOL);
-typedef HRESULT(WINAPI* FolderPathFunction)(HWND, int, HANDLE, DWORD, LPSTR);
-
-// ---- What the fakes were asked, and how they answer ------------------------
-
-struct ShellCall {
-    int csidl;
-    int createOrFlags;
-    bool ownerOrTokenGiven;
-};
-
-struct FakeWorld {
-    std::vector<std::string> loads;  // every loadSystemLibrary name, in order
-    int loadedCount;                 // handles handed out and not yet freed
-    int freeCount;
-    std::vector<ShellCall> specialCalls;
-    std::vector<ShellCall> folderCalls;
-    bool specialMissing;  // getProcAddress answers 0 for SHGetSpecialFolderPathA
-    bool folderMissing;
-    bool fakeSpecial;  // getProcAddress answers with the fake functions below
-    bool fakeFolder;
+struct World {
+    std::string log;                  // "load X", "free", "S38/1" (CSIDL/create), "F35/0" (CSIDL/flags)
     std::vector<std::string> refuse;  // libraries that cannot be loaded
-    int specialFailsFor;              // CSIDL the fake special function fails for, or -1
-    BOOL specialFailure;              // what it returns then
-    int folderFailsFor;
-    HRESULT folderFailure;
-    std::string programFilesAnswer;  // what both fakes give for CSIDL 38, when set
-    std::string windowsFolder;       // fake GetWindowsDirectoryA text
-    int windowsFolderResult;         // -1: the true length of windowsFolder
-    std::string currentFolder;
+    bool fakeSpecial = false, fakeFolder = false, specialMissing = false, folderMissing = false;
+    int specialFailsFor = -1, folderFailsFor = -1;  // CSIDL whose call fails
+    BOOL specialFailure = FALSE;
+    HRESULT folderFailure = E_FAIL;
+    std::string programFiles;  // both fakes' answer for CSIDL 38, when set
+    std::string windows;       // the Windows folder, when set
+    int windowsResult = -1;    // what GetWindowsDirectoryA returns; -1: the true length
+    std::string current;       // the current folder, when set
+    int loaded = 0;
 };
+World world;
 
-FakeWorld world;
-
-std::string fakeFolderText(const char* prefix, int csidl) {
-    if (csidl == 38 && !world.programFilesAnswer.empty()) return world.programFilesAnswer;
-    return std::string(prefix) + std::to_string(csidl);
+std::string answer(const char* prefix, int csidl) {
+    return csidl == 38 && !world.programFiles.empty() ? world.programFiles : prefix + std::to_string(csidl);
 }
-
-BOOL WINAPI fakeSpecialFolderPath(HWND owner, LPSTR path, int csidl, BOOL create) {
-    world.specialCalls.push_back({csidl, (int)create, owner != 0});
-    if (csidl == world.specialFailsFor) {
-        textCopy(path, MAX_PATH, "Q:\\left behind");  // the caller must not keep this
-        return world.specialFailure;
-    }
-    textCopy(path, MAX_PATH, fakeFolderText("S:\\special\\", csidl).c_str());
-    return TRUE;
+BOOL WINAPI fakeSpecial(HWND owner, LPSTR path, int csidl, BOOL create) {
+    world.log += "S" + std::to_string(csidl) + "/" + std::to_string(create) + (owner ? "owner " : " ");
+    textCopy(path, MAX_PATH, csidl == world.specialFailsFor ? "Q:\\left behind" : answer("S:\\", csidl).c_str());
+    return csidl == world.specialFailsFor ? world.specialFailure : TRUE;
 }
-
-HRESULT WINAPI fakeFolderPath(HWND owner, int csidl, HANDLE token, DWORD flags, LPSTR path) {
-    world.folderCalls.push_back({csidl, (int)flags, owner != 0 || token != 0});
-    if (csidl == world.folderFailsFor) {
-        textCopy(path, MAX_PATH, "Q:\\left behind");
-        return world.folderFailure;
-    }
-    textCopy(path, MAX_PATH, fakeFolderText("F:\\folder\\", csidl).c_str());
-    return S_OK;
+HRESULT WINAPI fakeFolder(HWND owner, int csidl, HANDLE token, DWORD flags, LPSTR path) {
+    world.log += "F" + std::to_string(csidl) + "/" + std::to_string(flags) + (owner || token ? "owner " : " ");
+    textCopy(path, MAX_PATH, csidl == world.folderFailsFor ? "Q:\\left behind" : answer("F:\\", csidl).c_str());
+    return csidl == world.folderFailsFor ? world.folderFailure : S_OK;
 }
-
-HMODULE WINAPI loggingLoadSystemLibrary(LPCSTR name) {
-    world.loads.push_back(name);
-    for (const std::string& refused : world.refuse) {
-        if (refused == name) return 0;
-    }
+HMODULE WINAPI loggedLoad(LPCSTR name) {
+    world.log += std::string("load ") + name + " ";
+    if (std::find(world.refuse.begin(), world.refuse.end(), name) != world.refuse.end()) return 0;
     const HMODULE module = loadLibraryFromSystemFolder(name);
-    if (module != 0) world.loadedCount++;
+    world.loaded += module != 0;
     return module;
 }
-
-BOOL WINAPI loggingFreeLibrary(HMODULE module) {
-    world.freeCount++;
-    world.loadedCount--;
+BOOL WINAPI loggedFree(HMODULE module) {
+    world.log += "free ";
+    world.loaded--;
     return FreeLibrary(module);
 }
-
 FARPROC WINAPI fakeGetProcAddress(HMODULE module, LPCSTR name) {
     const std::string wanted = name;
-    if (wanted == "SHGetSpecialFolderPathA") {
-        if (world.specialMissing) return 0;
-        if (world.fakeSpecial) return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fakeSpecialFolderPath));
-    }
-    if (wanted == "SHGetFolderPathA") {
-        if (world.folderMissing) return 0;
-        if (world.fakeFolder) return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(fakeFolderPath));
-    }
+    if (wanted == "SHGetSpecialFolderPathA" && (world.specialMissing || world.fakeSpecial))
+        return world.specialMissing ? 0 : (FARPROC)(void*)fakeSpecial;
+    if (wanted == "SHGetFolderPathA" && (world.folderMissing || world.fakeFolder))
+        return world.folderMissing ? 0 : (FARPROC)(void*)fakeFolder;
     return GetProcAddress(module, name);
 }
-
-UINT WINAPI fakeWindowsDirectory(LPSTR buffer, UINT size) {
-    const std::string& text = world.windowsFolder;
-    if (text.size() + 1 > size) return (UINT)text.size() + 1;  // the size it would need
-    memcpy(buffer, text.c_str(), text.size() + 1);
-    return world.windowsFolderResult >= 0 ? (UINT)world.windowsFolderResult : (UINT)text.size();
+UINT WINAPI fakeWindowsFolder(LPSTR buffer, UINT size) {
+    if (world.windowsResult == 0) return SetLastError(ERROR_ACCESS_DENIED), 0;
+    if (world.windows.size() + 1 > size) return (UINT)world.windows.size() + 1;  // the size it would need
+    memcpy(buffer, world.windows.c_str(), world.windows.size() + 1);
+    return world.windowsResult >= 0 ? (UINT)world.windowsResult : (UINT)world.windows.size();
+}
+DWORD WINAPI fakeCurrentFolder(DWORD size, LPSTR buffer) {
+    if (world.current.size() + 1 > size) return (DWORD)world.current.size() + 1;
+    memcpy(buffer, world.current.c_str(), world.current.size() + 1);
+    return (DWORD)world.current.size();
 }
 
-UINT WINAPI failingWindowsDirectory(LPSTR, UINT) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-}
-
-DWORD WINAPI fakeCurrentDirectory(DWORD size, LPSTR buffer) {
-    const std::string& text = world.currentFolder;
-    if (text.size() + 1 > size) return (DWORD)text.size() + 1;
-    memcpy(buffer, text.c_str(), text.size() + 1);
-    return (DWORD)text.size();
-}
-
-// ---- Reference answers from the platform itself -----------------------------
-
-std::string shellFolder(int csidl) {
-    const HMODULE shell = LoadLibraryA("shell32.dll");
-    if (shell == 0) return "";
-    const SpecialFolderPathFunction function = reinterpret_cast<SpecialFolderPathFunction>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(shell, "SHGetSpecialFolderPathA")));
+std::string shellFolder(int csidl) {  // the platform's own answer
     char path[MAX_PATH] = "";
-    const BOOL found = function != 0 && function(0, path, csidl, FALSE);
+    typedef BOOL(WINAPI * Special)(HWND, LPSTR, int, BOOL);
+    const HMODULE shell = LoadLibraryA("shell32.dll");
+    const Special special = (Special)(void*)GetProcAddress(shell, "SHGetSpecialFolderPathA");
+    const BOOL found = special && special(0, path, csidl, FALSE);
     FreeLibrary(shell);
     return found ? path : "";
 }
 
-std::string currentFolder() {
-    char path[MAX_PATH] = "";
-    const DWORD length = GetCurrentDirectoryA(sizeof path, path);
-    return length > 0 && length < sizeof path ? path : "";
+// The six entries in table order, joined with " | ".
+std::string table() {
+    const SpecialFolderTable* t = getSpecialFolderTable();
+    return std::string(t->programFilesFolder) + " | " + t->personalFolder + " | " + t->appDataFolder + " | " +
+           t->commonAppDataFolder + " | " + t->commonProgramsFolder + " | " + t->startupFolder;
 }
 
-bool runsOn64BitWindows() {
-    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
-    const IsWow64ProcessFunction isWow64 = reinterpret_cast<IsWow64ProcessFunction>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
-    BOOL wow64 = FALSE;
-    return isWow64 != 0 && isWow64(GetCurrentProcess(), &wow64) && wow64;
-}
-
-struct Folders {
-    std::string programFiles, personal, appData, commonAppData, commonPrograms, startup;
-};
-
-Folders tableNow() {
-    const SpecialFolderTable* table = getSpecialFolderTable();
-    return {table->programFilesFolder,   table->personalFolder,       table->appDataFolder,
-            table->commonAppDataFolder, table->commonProgramsFolder, table->startupFolder};
-}
-
-// A state record of bytes 0x5a, so that any write outside targetFolder shows.
-struct GuardedState {
-    InstallerState state;
-    char after[64];
-};
-
-void fillGuarded(GuardedState* guarded) { memset(guarded, 0x5a, sizeof *guarded); }
-
-// Every byte outside targetFolder is still 0x5a, and targetFolder holds a
-// terminated text.
-void expectOnlyTargetWritten(const GuardedState& guarded) {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&guarded);
-    const size_t begin = offsetof(InstallerState, targetFolder);
-    const size_t end = begin + sizeof guarded.state.targetFolder;
-    for (size_t i = 0; i < sizeof guarded; i++) {
-        if (i >= begin && i < end) continue;
-        ASSERT_EQ(0x5a, bytes[i]) << "byte " << i << " outside targetFolder was written";
-    }
-    const int size = (int)sizeof guarded.state.targetFolder;
-    EXPECT_LT(textLength(guarded.state.targetFolder, size), size);
-}
-
-class FolderResolution : public ::testing::Test {
+class Folders : public ::testing::Test {
 protected:
-    void SetUp() override {
-        world = FakeWorld();
-        world.specialFailsFor = -1;
-        world.specialFailure = FALSE;
-        world.folderFailsFor = -1;
-        world.folderFailure = E_FAIL;
-        world.windowsFolderResult = -1;
-        resetSpecialFoldersForTests();
-        systemCalls.loadSystemLibrary = loggingLoadSystemLibrary;
-        systemCalls.freeLibrary = loggingFreeLibrary;
-        systemCalls.getProcAddress = fakeGetProcAddress;
-    }
+    void SetUp() override { fresh(); }
     void TearDown() override {
         resetSystemCalls();
         resetSpecialFoldersForTests();
-        // A library is freed once after its last use, whatever the path taken.
-        EXPECT_EQ(0, world.loadedCount) << "libraries left loaded";
+        resolveSpecialFolders();
     }
-    void withoutLibraries() { world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"}; }
-    void withWindowsFolder(const std::string& text) {
-        world.windowsFolder = text;
-        systemCalls.getWindowsDirectory = fakeWindowsDirectory;
+    // A fresh table, fresh fakes and the logging calls.
+    void fresh() {
+        EXPECT_EQ(0, world.loaded) << "libraries left loaded";  // freed once after their last use
+        world = World();
+        resetSpecialFoldersForTests();
+        resetSystemCalls();
+        systemCalls.loadSystemLibrary = loggedLoad;
+        systemCalls.freeLibrary = loggedFree;
+        systemCalls.getProcAddress = fakeGetProcAddress;
+    }
+    void useFakeFolders() {
+        if (!world.windows.empty() || world.windowsResult == 0) systemCalls.getWindowsDirectory = fakeWindowsFolder;
+        if (!world.current.empty()) systemCalls.getCurrentDirectory = fakeCurrentFolder;
     }
 };
 
-// ---- The table, from the shell -----------------------------------------------
-
-TEST_F(FolderResolution, NormalPrefixGivesTheShellsFolders) {
-    resolveSpecialFolders();
-    const Folders found = tableNow();
-    const Folders shell = {shellFolder(38), shellFolder(5), shellFolder(26),
-                           shellFolder(35), shellFolder(23), shellFolder(7)};
-    ASSERT_NE("", shell.programFiles);
-    EXPECT_EQ(shell.programFiles, found.programFiles);
-    EXPECT_EQ(shell.personal, found.personal);
-    EXPECT_EQ(shell.appData, found.appData);
-    EXPECT_EQ(shell.commonAppData, found.commonAppData);
-    EXPECT_EQ(shell.commonPrograms, found.commonPrograms);
-    EXPECT_EQ(shell.startup, found.startup);
-    EXPECT_EQ(found.commonPrograms, getCommonProgramsFolder());
-    EXPECT_EQ(found.startup, getStartupFolder());
-    EXPECT_NE("Startup", found.startup);
-    if (runsOn64BitWindows()) EXPECT_NE(std::string::npos, found.programFiles.find("Program Files (x86)"));
-}
-
-TEST_F(FolderResolution, FirstPassAsksAllSixInTableOrderAndSecondLibraryIsNeverLoaded) {
-    world.fakeSpecial = true;
-    resolveSpecialFolders();
-    const int order[] = {38, 5, 26, 35, 23, 7};
-    ASSERT_EQ(6u, world.specialCalls.size());
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(order[i], world.specialCalls[i].csidl);
-        // Program Files is only looked up; every other folder may be created.
-        EXPECT_EQ(i == 0 ? 0 : 1, world.specialCalls[i].createOrFlags) << order[i];
-        EXPECT_FALSE(world.specialCalls[i].ownerOrTokenGiven);
+TEST_F(Folders, TheTableStageByStage) {
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    const std::string cwd = current, s = "S:\\", f = "F:\\", longPath = "D:" + std::string(490, 'w');
+    const struct Scenario {
+        const char* what;
+        std::function<void()> setUp;
+        std::string log, table;
+    } scenarios[] = {
+        {"the first library answers all", [] { world.fakeSpecial = true; },
+         "load SHELL32.DLL S38/0 S5/1 S26/1 S35/1 S23/1 S7/1 free ",
+         s + "38 | " + s + "5 | " + s + "26 | " + s + "35 | " + s + "23 | " + s + "7"},
+        {"the second asks only what the first missed", [] { world.fakeSpecial = world.fakeFolder = true, world.specialFailsFor = 35; },
+         "load SHELL32.DLL S38/0 S5/1 S26/1 S35/1 S23/1 S7/1 free load SHFOLDER.DLL F35/0 free ",
+         s + "38 | " + s + "5 | " + s + "26 | " + f + "35 | " + s + "23 | " + s + "7"},
+        {"only exactly 1 and 0 are success", [] {
+             world.fakeSpecial = world.fakeFolder = true, world.specialFailsFor = world.folderFailsFor = 23;
+             world.specialFailure = 2, world.folderFailure = S_FALSE; },
+         "load SHELL32.DLL S38/0 S5/1 S26/1 S35/1 S23/1 S7/1 free load SHFOLDER.DLL F23/0 free ",
+         s + "38 | " + s + "5 | " + s + "26 | " + s + "35 |  | " + s + "7"},
+        {"without the first function Startup keeps its text", [] { world.specialMissing = true, world.fakeFolder = true; },
+         "load SHELL32.DLL free load SHFOLDER.DLL F38/0 F5/0 F26/0 F35/0 F23/0 free ",
+         f + "38 | " + f + "5 | " + f + "26 | " + f + "35 | " + f + "23 | Startup"},
+        {"without SHELL32.DLL the second is not tried", [] {
+             world.refuse = {"SHELL32.DLL"}, world.fakeFolder = true, world.windows = "D:\\WINDOWS"; },
+         "load SHELL32.DLL ", "D:\\Program Files\\ | " + cwd + " | " + cwd + " | D:\\Fenmarch\\CommonAPP |  | Startup"},
+        {"both functions missing", [] { world.specialMissing = world.folderMissing = true, world.windows = "D:\\WINDOWS"; },
+         "load SHELL32.DLL free load SHFOLDER.DLL free ",
+         "D:\\Program Files\\ | " + cwd + " | " + cwd + " | D:\\Fenmarch\\CommonAPP |  | Startup"},
+        {"fallbacks fill only what is empty", [] {
+             world.fakeSpecial = world.fakeFolder = true, world.specialFailsFor = world.folderFailsFor = 38;
+             world.windows = "D:\\WINDOWS"; },
+         "load SHELL32.DLL S38/0 S5/1 S26/1 S35/1 S23/1 S7/1 free load SHFOLDER.DLL F38/0 free ",
+         "D:\\Program Files\\ | " + s + "5 | " + s + "26 | " + s + "35 | " + s + "23 | " + s + "7"},
+        {"unreadable Windows folder", [] { world.refuse = {"SHELL32.DLL"}, world.windowsResult = 0; },
+         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+        {"a length it did not store", [] { world.refuse = {"SHELL32.DLL"}, world.windows = "D:\\WINDOWS", world.windowsResult = 5; },
+         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+        {"more than 2000 characters", [] { world.refuse = {"SHELL32.DLL"}, world.windows = std::string(2000, 'w'); },
+         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+        {"no drive is no root", [] { world.refuse = {"SHELL32.DLL"}, world.windows = "WINDOWS"; },
+         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+        {"a share", [] { world.refuse = {"SHELL32.DLL"}, world.windows = "\\\\srv\\share\\WINDOWS"; },
+         "load SHELL32.DLL ", "\\\\srv\\Program Files\\ | " + cwd + " | " + cwd + " | \\\\srv\\Fenmarch\\CommonAPP |  | Startup"},
+        {"fallbacks that do not fit stay empty", [&] {
+             world.refuse = {"SHELL32.DLL"}, world.windows = longPath + "www", world.current = "Z:\\" + std::string(509, 'c'); },
+         "load SHELL32.DLL ", longPath + "www\\Program Files\\ |  |  |  |  | Startup"},
+        {"the longest that fit", [&] {
+             world.refuse = {"SHELL32.DLL"}, world.windows = longPath, world.current = "Z:\\" + std::string(508, 'c'); },
+         "load SHELL32.DLL ", longPath + "\\Program Files\\ | Z:\\" + std::string(508, 'c') + " | Z:\\" +
+             std::string(508, 'c') + " | " + longPath + "\\Fenmarch\\CommonAPP |  | Startup"},
+    };
+    for (const Scenario& scenario : scenarios) {
+        fresh();
+        scenario.setUp();
+        useFakeFolders();
+        resolveSpecialFolders();
+        EXPECT_EQ(scenario.log, world.log) << scenario.what;
+        EXPECT_EQ(scenario.table, table()) << scenario.what;
     }
-    EXPECT_EQ(std::vector<std::string>{"SHELL32.DLL"}, world.loads);
-    EXPECT_TRUE(world.folderCalls.empty());
-    const Folders found = tableNow();
-    EXPECT_EQ("S:\\special\\38", found.programFiles);
-    EXPECT_EQ("S:\\special\\5", found.personal);
-    EXPECT_EQ("S:\\special\\26", found.appData);
-    EXPECT_EQ("S:\\special\\35", found.commonAppData);
-    EXPECT_EQ("S:\\special\\23", found.commonPrograms);
-    EXPECT_EQ("S:\\special\\7", found.startup);
-}
-
-TEST_F(FolderResolution, SecondPassAsksOnlyForWhatTheFirstMissed) {
+    // A second call asks nothing and changes nothing, even after empty entries.
+    const std::string first = table();
+    world.log.clear();
     world.fakeSpecial = true;
-    world.fakeFolder = true;
-    world.specialFailsFor = 35;
     resolveSpecialFolders();
-    EXPECT_EQ(6u, world.specialCalls.size());
-    ASSERT_EQ(1u, world.folderCalls.size());
-    EXPECT_EQ(35, world.folderCalls[0].csidl);
-    EXPECT_EQ(0, world.folderCalls[0].createOrFlags);
-    EXPECT_FALSE(world.folderCalls[0].ownerOrTokenGiven);
-    EXPECT_EQ((std::vector<std::string>{"SHELL32.DLL", "SHFOLDER.DLL"}), world.loads);
-    EXPECT_EQ("F:\\folder\\35", tableNow().commonAppData);
-    EXPECT_EQ("S:\\special\\23", tableNow().commonPrograms);
+    EXPECT_EQ("", world.log);
+    EXPECT_EQ(first, table());
 }
 
-TEST_F(FolderResolution, OnlyAResultOfExactlyOneIsSuccess) {
-    // A true value other than 1 fails like FALSE, and its text is not kept.
-    world.fakeSpecial = true;
-    world.fakeFolder = true;
-    world.specialFailsFor = 23;
-    world.specialFailure = 2;
-    world.folderFailsFor = 23;
-    world.folderFailure = S_FALSE;  // non-zero, though not an error code
+// The real libraries answer what the shell answers, by either way.
+TEST_F(Folders, NormalPrefixGivesTheShellsFolders) {
+    const std::string shell = shellFolder(38) + " | " + shellFolder(5) + " | " + shellFolder(26) + " | " +
+                              shellFolder(35) + " | " + shellFolder(23) + " | " + shellFolder(7);
     resolveSpecialFolders();
-    ASSERT_EQ(1u, world.folderCalls.size());
-    EXPECT_EQ(23, world.folderCalls[0].csidl);
-    EXPECT_EQ("", tableNow().commonPrograms);
-    EXPECT_EQ("", std::string(getCommonProgramsFolder()));
-}
-
-TEST_F(FolderResolution, WithoutSpecialFolderPathTheSecondLibraryAnswersAndStartupStays) {
-    world.specialMissing = true;
-    world.fakeFolder = true;
-    resolveSpecialFolders();
-    EXPECT_TRUE(world.specialCalls.empty());
-    const int order[] = {38, 5, 26, 35, 23};
-    ASSERT_EQ(5u, world.folderCalls.size());
-    for (int i = 0; i < 5; i++) {
-        EXPECT_EQ(order[i], world.folderCalls[i].csidl);
-        EXPECT_EQ(0, world.folderCalls[i].createOrFlags);
-    }
-    const Folders found = tableNow();
-    EXPECT_EQ("F:\\folder\\38", found.programFiles);
-    EXPECT_EQ("F:\\folder\\5", found.personal);
-    EXPECT_EQ("F:\\folder\\26", found.appData);
-    EXPECT_EQ("F:\\folder\\35", found.commonAppData);
-    EXPECT_EQ("F:\\folder\\23", found.commonPrograms);
-    EXPECT_EQ("Startup", found.startup);
-    EXPECT_EQ(2, world.freeCount);
-}
-
-TEST_F(FolderResolution, WithoutSpecialFolderPathTheRealSecondLibraryGivesTheShellsFolders) {
+    EXPECT_EQ(shell, table());
+    EXPECT_EQ("load SHELL32.DLL free ", world.log);
+    EXPECT_EQ(shellFolder(23), getCommonProgramsFolder());
+    EXPECT_EQ(shellFolder(7), getStartupFolder());
+    fresh();
     world.specialMissing = true;
     resolveSpecialFolders();
-    const Folders found = tableNow();
-    EXPECT_EQ(shellFolder(38), found.programFiles);
-    EXPECT_EQ(shellFolder(23), found.commonPrograms);
-    EXPECT_EQ("Startup", found.startup);
-    EXPECT_EQ((std::vector<std::string>{"SHELL32.DLL", "SHFOLDER.DLL"}), world.loads);
+    EXPECT_EQ(shellFolder(38) + " | " + shellFolder(5), table().substr(0, shellFolder(38).size() + 3 + shellFolder(5).size()));
+    EXPECT_EQ(shellFolder(23), getCommonProgramsFolder());
 }
 
-TEST_F(FolderResolution, WithoutShell32TheSecondLibraryIsNotTried) {
-    world.refuse = {"SHELL32.DLL"};
-    world.fakeFolder = true;
-    withWindowsFolder("D:\\WINDOWS");
-    resolveSpecialFolders();
-    EXPECT_EQ(std::vector<std::string>{"SHELL32.DLL"}, world.loads);
-    EXPECT_TRUE(world.folderCalls.empty());
-    EXPECT_EQ("D:\\Program Files\\", tableNow().programFiles);
-}
-
-TEST_F(FolderResolution, MissingSecondFunctionFallsBackAndFreesBothLibraries) {
-    world.specialMissing = true;
-    world.folderMissing = true;
-    withWindowsFolder("D:\\WINDOWS");
-    resolveSpecialFolders();
-    EXPECT_EQ((std::vector<std::string>{"SHELL32.DLL", "SHFOLDER.DLL"}), world.loads);
-    EXPECT_EQ(2, world.freeCount);
-    EXPECT_EQ("D:\\Program Files\\", tableNow().programFiles);
-    EXPECT_EQ("Startup", tableNow().startup);
-}
-
-// ---- The table, from the fallbacks -------------------------------------------
-
-TEST_F(FolderResolution, NeitherLibraryGivesTheWindowsFolderFallbacks) {
-    withoutLibraries();
-    withWindowsFolder("D:\\WINDOWS");
-    resolveSpecialFolders();
-    const Folders found = tableNow();
-    const std::string current = currentFolder();
-    ASSERT_NE("", current);
-    EXPECT_EQ("D:\\Program Files\\", found.programFiles);
-    EXPECT_EQ(current, found.personal);
-    EXPECT_EQ(current, found.appData);
-    EXPECT_EQ("D:\\Fenmarch\\CommonAPP", found.commonAppData);
-    EXPECT_EQ("", found.commonPrograms);
-    EXPECT_EQ("Startup", found.startup);
-}
-
-TEST_F(FolderResolution, UnreadableWindowsFolderGivesDriveC) {
-    withoutLibraries();
-    systemCalls.getWindowsDirectory = failingWindowsDirectory;
-    resolveSpecialFolders();
-    EXPECT_EQ("C:\\Program Files\\", tableNow().programFiles);
-    EXPECT_EQ("C:\\Fenmarch\\CommonAPP", tableNow().commonAppData);
-}
-
-TEST_F(FolderResolution, WindowsFolderReadCountsOnlyWhenItsLengthMatches) {
-    struct Case {
-        std::string windows;
-        int result;  // -1: the true length
-        const char* programFiles;
-        const char* commonAppData;
-    };
-    const Case cases[] = {
-        {"D:\\WINDOWS", 5, "C:\\Program Files\\", "C:\\Fenmarch\\CommonAPP"},       // a length it did not store
-        {std::string(2000, 'w'), -1, "C:\\Program Files\\", "C:\\Fenmarch\\CommonAPP"},  // needs more than 2000
-        {"E:", -1, "E:\\Program Files\\", "E:\\Fenmarch\\CommonAPP"},
-        {"\\\\srv\\share\\WINDOWS", -1, "\\\\srv\\Program Files\\", "\\\\srv\\Fenmarch\\CommonAPP"},
-        // A Windows folder without a drive gives no root: as if unreadable.
-        {"WINDOWS", -1, "C:\\Program Files\\", "C:\\Fenmarch\\CommonAPP"},
-    };
-    for (const Case& c : cases) {
-        resetSpecialFoldersForTests();
-        withoutLibraries();
-        withWindowsFolder(c.windows);
-        world.windowsFolderResult = c.result;
-        resolveSpecialFolders();
-        EXPECT_EQ(c.programFiles, tableNow().programFiles) << c.windows.substr(0, 40);
-        EXPECT_EQ(c.commonAppData, tableNow().commonAppData) << c.windows.substr(0, 40);
-    }
-}
-
-TEST_F(FolderResolution, FallbacksThatDoNotFitLeaveTheirEntryEmpty) {
-    // "D:" and n more characters without a backslash: the whole text is the
-    // root. Program Files takes 15 more characters, CommonAPP 19 more.
-    struct Case {
-        int length;
-        bool programFilesFits;
-        bool commonAppDataFits;
-    };
-    const Case cases[] = {{492, true, true}, {493, true, false}, {496, true, false}, {497, false, false},
-                          {1000, false, false}};
-    for (const Case& c : cases) {
-        resetSpecialFoldersForTests();
-        withoutLibraries();
-        const std::string windows = "D:" + std::string(c.length - 2, 'w');
-        withWindowsFolder(windows);
-        world.currentFolder = std::string(40, 'c');
-        systemCalls.getCurrentDirectory = fakeCurrentDirectory;
-        resolveSpecialFolders();
-        const Folders found = tableNow();
-        EXPECT_EQ(c.programFilesFits ? windows + "\\Program Files\\" : "", found.programFiles) << c.length;
-        EXPECT_EQ(c.commonAppDataFits ? windows + "\\Fenmarch\\CommonAPP" : "", found.commonAppData) << c.length;
-        // The neighbours of each entry are whole: nothing ran over.
-        EXPECT_EQ(world.currentFolder, found.personal) << c.length;
-        EXPECT_EQ(world.currentFolder, found.appData) << c.length;
-        EXPECT_EQ("", found.commonPrograms) << c.length;
-        EXPECT_EQ("Startup", found.startup) << c.length;
-    }
-}
-
-TEST_F(FolderResolution, CurrentFolderThatDoesNotFitLeavesPersonalAndAppDataEmpty) {
-    systemCalls.getCurrentDirectory = fakeCurrentDirectory;
-    for (int length : {510, 511, 512, 700}) {
-        resetSpecialFoldersForTests();
-        withoutLibraries();
-        withWindowsFolder("D:\\WINDOWS");
-        world.currentFolder = "Z:\\" + std::string(length - 3, 'c');
-        resolveSpecialFolders();
-        const std::string expected = length <= 511 ? world.currentFolder : "";
-        EXPECT_EQ(expected, tableNow().personal) << length;
-        EXPECT_EQ(expected, tableNow().appData) << length;
-        EXPECT_EQ("D:\\Program Files\\", tableNow().programFiles) << length;
-        EXPECT_EQ("D:\\Fenmarch\\CommonAPP", tableNow().commonAppData) << length;
-    }
-}
-
-TEST_F(FolderResolution, FallbacksFillOnlyWhatTheShellLeftEmpty) {
-    world.fakeSpecial = true;
-    world.fakeFolder = true;
-    world.specialFailsFor = 38;
-    world.folderFailsFor = 38;
-    withWindowsFolder("D:\\WINDOWS");
-    resolveSpecialFolders();
-    const Folders found = tableNow();
-    EXPECT_EQ("D:\\Program Files\\", found.programFiles);
-    EXPECT_EQ("S:\\special\\5", found.personal);
-    EXPECT_EQ("S:\\special\\26", found.appData);
-    EXPECT_EQ("S:\\special\\35", found.commonAppData);
-}
-
-TEST_F(FolderResolution, SecondCallChangesNothingEvenAfterEmptyEntries) {
-    withoutLibraries();
-    withWindowsFolder("D:\\WINDOWS");
-    resolveSpecialFolders();
-    const Folders first = tableNow();
-    ASSERT_EQ("", first.commonPrograms);
-
-    // Everything would work now; nothing is asked again.
-    world = FakeWorld();
-    world.fakeSpecial = true;
-    world.specialFailsFor = -1;
-    world.folderFailsFor = -1;
-    world.windowsFolderResult = -1;
-    systemCalls.getWindowsDirectory = GetWindowsDirectoryA;
-    resolveSpecialFolders();
-    EXPECT_TRUE(world.loads.empty());
-    EXPECT_TRUE(world.specialCalls.empty());
-    const Folders second = tableNow();
-    EXPECT_EQ(first.programFiles, second.programFiles);
-    EXPECT_EQ(first.personal, second.personal);
-    EXPECT_EQ(first.appData, second.appData);
-    EXPECT_EQ(first.commonAppData, second.commonAppData);
-    EXPECT_EQ("", second.commonPrograms);
-    EXPECT_EQ("Startup", second.startup);
-}
-
-// ---- The installation folder -------------------------------------------------
-
-TEST_F(FolderResolution, TargetFolderIsProgramFilesJoinedWithTheProductFolder) {
-    GuardedState guarded;
-    fillGuarded(&guarded);
-    ASSERT_EQ(0, resolveTargetFolder(&guarded.state, PRODUCT_FOLDER));
-    const std::string programFiles = shellFolder(38);
-    ASSERT_NE("", programFiles);
-    EXPECT_EQ(programFiles + "\\FM\\Orlo-Cast", guarded.state.targetFolder);
-    if (runsOn64BitWindows()) {
-        EXPECT_NE(nullptr, strstr(guarded.state.targetFolder, "\\Program Files (x86)\\FM\\Orlo-Cast"));
-    } else {
-        EXPECT_EQ(nullptr, strstr(guarded.state.targetFolder, "(x86)"));
-    }
-    expectOnlyTargetWritten(guarded);
-    EXPECT_EQ(std::vector<std::string>{"SHELL32.DLL"}, world.loads);
-}
-
-TEST_F(FolderResolution, TargetFolderNeverCreatesAndNeverReadsTheTable) {
-    world.fakeSpecial = true;
-    resolveSpecialFolders();  // the table now says S:\special\38
-    world.specialCalls.clear();
-    world.programFilesAnswer = "E:\\Apps\\";
+// A state of bytes 0x5a, so that any write outside targetFolder shows.
+struct Guarded {
     InstallerState state;
-    ASSERT_EQ(0, resolveTargetFolder(&state, PRODUCT_FOLDER));
-    // A shell path ending in a backslash gets no second one.
-    EXPECT_STREQ("E:\\Apps\\FM\\Orlo-Cast", state.targetFolder);
-    ASSERT_EQ(1u, world.specialCalls.size());
-    EXPECT_EQ(38, world.specialCalls[0].csidl);
-    EXPECT_EQ(0, world.specialCalls[0].createOrFlags);
-
-    // Asked anew on every call.
-    world.programFilesAnswer = "G:\\Other";
-    ASSERT_EQ(0, resolveTargetFolder(&state, PRODUCT_FOLDER));
-    EXPECT_STREQ("G:\\Other\\FM\\Orlo-Cast", state.targetFolder);
-    EXPECT_EQ(2u, world.specialCalls.size());
-}
-
-TEST_F(FolderResolution, TargetFolderTriesSecondLibraryEvenWithoutShell32) {
-    world.refuse = {"SHELL32.DLL"};
-    InstallerState state;
-    ASSERT_EQ(0, resolveTargetFolder(&state, PRODUCT_FOLDER));
-    EXPECT_EQ(shellFolder(38) + "\\FM\\Orlo-Cast", state.targetFolder);
-    EXPECT_EQ((std::vector<std::string>{"SHELL32.DLL", "SHFOLDER.DLL"}), world.loads);
-}
-
-TEST_F(FolderResolution, TargetFolderSecondLibraryAfterAFailedFirst) {
-    world.fakeSpecial = true;
-    world.fakeFolder = true;
-    world.specialFailsFor = 38;
-    world.specialFailure = 2;
-    world.programFilesAnswer = "F:\\Programs\\";
-    InstallerState state;
-    ASSERT_EQ(0, resolveTargetFolder(&state, PRODUCT_FOLDER));
-    EXPECT_STREQ("F:\\Programs\\FM\\Orlo-Cast", state.targetFolder);
-    ASSERT_EQ(1u, world.folderCalls.size());
-    EXPECT_EQ(38, world.folderCalls[0].csidl);
-    EXPECT_EQ(0, world.folderCalls[0].createOrFlags);
-    EXPECT_FALSE(world.folderCalls[0].ownerOrTokenGiven);
-}
-
-TEST_F(FolderResolution, TargetFolderFallsBackToTheWindowsFolderRoot) {
-    struct Case {
-        std::string windows;
-        bool readable;
-        const char* target;
-    };
-    const Case cases[] = {
-        {"D:\\WINDOWS", true, "D:\\Program Files\\FM\\Orlo-Cast"},
-        {"\\\\srv\\share\\WINDOWS", true, "\\\\srv\\Program Files\\FM\\Orlo-Cast"},
-        {"D:", true, "D:\\Program Files\\FM\\Orlo-Cast"},
-        {"", false, "C:\\Program Files\\FM\\Orlo-Cast"},
-    };
-    for (const Case& c : cases) {
-        world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"};
-        if (c.readable) {
-            withWindowsFolder(c.windows);
-        } else {
-            systemCalls.getWindowsDirectory = failingWindowsDirectory;
-        }
-        GuardedState guarded;
-        fillGuarded(&guarded);
-        ASSERT_EQ(0, resolveTargetFolder(&guarded.state, PRODUCT_FOLDER)) << c.windows;
-        EXPECT_STREQ(c.target, guarded.state.targetFolder) << c.windows;
-        expectOnlyTargetWritten(guarded);
+    char after[64];
+    Guarded() { memset(this, 0x5a, sizeof *this); }
+    bool onlyTargetWritten() const {
+        const unsigned char* bytes = (const unsigned char*)this;
+        const size_t begin = offsetof(InstallerState, targetFolder), end = begin + sizeof state.targetFolder;
+        for (size_t i = 0; i < sizeof *this; i++)
+            if ((i < begin || i >= end) && bytes[i] != 0x5a) return false;
+        return textLength(state.targetFolder, sizeof state.targetFolder) < (int)sizeof state.targetFolder;
     }
-}
+};
 
-TEST_F(FolderResolution, TargetFolderThatDoesNotFitIsNoTarget) {
-    // "D:" and more characters without a backslash: the whole text is kept,
-    // then "\Program Files\" (15) and "FM\Orlo-Cast" (12) follow.
-    struct Case {
-        int length;
+TEST_F(Folders, TheInstallationFolderIsAskedAnewNeverCreatedNeverFromTheTable) {
+    const std::string shell = shellFolder(38);
+    const struct Scenario {
+        const char* what;
+        std::function<void()> setUp;
         int result;
+        std::string log, target;
+    } scenarios[] = {
+        {"the shell", [] {}, 0, "load SHELL32.DLL free ", shell + "\\FM\\Orlo-Cast"},
+        {"one backslash", [] { world.fakeSpecial = true, world.programFiles = "E:\\Apps\\"; }, 0,
+         "load SHELL32.DLL S38/0 free ", "E:\\Apps\\FM\\Orlo-Cast"},
+        {"second library after a failed first", [] {
+             world.fakeSpecial = world.fakeFolder = true, world.specialFailsFor = 38, world.specialFailure = 2;
+             world.programFiles = "F:\\Programs"; },
+         0, "load SHELL32.DLL S38/0 free load SHFOLDER.DLL F38/0 free ", "F:\\Programs\\FM\\Orlo-Cast"},
+        {"second library without SHELL32.DLL", [] { world.refuse = {"SHELL32.DLL"}; }, 0,
+         "load SHELL32.DLL load SHFOLDER.DLL free ", shell + "\\FM\\Orlo-Cast"},
+        {"the Windows folder's root", [] { world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"}, world.windows = "D:\\WINDOWS"; },
+         0, "load SHELL32.DLL load SHFOLDER.DLL ", "D:\\Program Files\\FM\\Orlo-Cast"},
+        {"a share's root", [] { world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"}, world.windows = "\\\\srv\\share\\W"; },
+         0, "load SHELL32.DLL load SHFOLDER.DLL ", "\\\\srv\\Program Files\\FM\\Orlo-Cast"},
+        {"drive C: when unreadable", [] { world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"}, world.windowsResult = 0; },
+         0, "load SHELL32.DLL load SHFOLDER.DLL ", "C:\\Program Files\\FM\\Orlo-Cast"},
+        {"the longest that fits", [] { world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"}, world.windows = "D:" + std::string(994, 'w'); },
+         0, "load SHELL32.DLL load SHFOLDER.DLL ", "D:" + std::string(994, 'w') + "\\Program Files\\FM\\Orlo-Cast"},
+        {"one more does not fit", [] { world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"}, world.windows = "D:" + std::string(995, 'w'); },
+         -1, "load SHELL32.DLL load SHFOLDER.DLL ", ""},
     };
-    const Case cases[] = {{996, 0}, {997, -1}, {1008, -1}, {1009, -1}, {1999, -1}};
-    for (const Case& c : cases) {
-        world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"};
-        const std::string windows = "D:" + std::string(c.length - 2, 'w');
-        withWindowsFolder(windows);
-        GuardedState guarded;
-        fillGuarded(&guarded);
-        EXPECT_EQ(c.result, resolveTargetFolder(&guarded.state, PRODUCT_FOLDER)) << c.length;
-        if (c.result == 0) {
-            EXPECT_EQ(windows + "\\Program Files\\FM\\Orlo-Cast", guarded.state.targetFolder);
-            EXPECT_EQ(1023u, strlen(guarded.state.targetFolder));
-        } else {
-            EXPECT_STREQ("", guarded.state.targetFolder) << c.length;
-        }
-        expectOnlyTargetWritten(guarded);
+    for (const Scenario& scenario : scenarios) {
+        fresh();
+        scenario.setUp();
+        useFakeFolders();
+        Guarded guarded;
+        EXPECT_EQ(scenario.result, resolveTargetFolder(&guarded.state, PRODUCT_FOLDER)) << scenario.what;
+        EXPECT_EQ(scenario.target, guarded.state.targetFolder) << scenario.what;
+        EXPECT_EQ(scenario.log, world.log) << scenario.what;
+        EXPECT_TRUE(guarded.onlyTargetWritten()) << scenario.what;
     }
 }
 
