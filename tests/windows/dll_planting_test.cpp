@@ -6,30 +6,13 @@
 // the planted DLL is found and the marker written when the search is open.
 #include <gtest/gtest.h>
 
-#include "tests/support/win32_scratch.h"
+#include "tests/support/win32_test.h"
 
 using namespace orlotest;
 
 namespace {
 
-// Runs program with one argument in its own folder; the full exit code.
-DWORD runIn(const std::string& program, const std::string& argument) {
-    std::string commandLine = "\"" + program + "\" " + argument;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    const std::string folder = program.substr(0, program.find_last_of('\\'));
-    if (!CreateProcessA(program.c_str(), &commandLine[0], 0, 0, FALSE, 0, 0, folder.c_str(), &startup, &process)) {
-        ADD_FAILURE() << "CreateProcessA(" << program << ") GLE=" << GetLastError();
-        return 0xDEADBEEF;
-    }
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
-    DWORD code = 0xDEADBEEF;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return code;
-}
+DWORD runIn(const std::string& program, const std::string& argument) { return runProgram(wide(program), wide(argument)); }
 
 class DllPlanting : public ::testing::Test {
 protected:
