@@ -20,7 +20,7 @@ BOOL CALLBACK findWindow(HWND window, LPARAM found) {
 }
 
 TEST(SingleInstance, TwentyAtOnceLeaveExactlyOneRunningAndTheRestExitMinusOne) {
-    const std::string installer = hostPathToWine(ORLO_INSTALLER_UNIX_PATH);
+    const std::string installer = hostPathToWine(ORLO_INSTALLER_EXE);
     std::vector<PROCESS_INFORMATION> processes(20);
     for (PROCESS_INFORMATION& process : processes) {
         std::string commandLine = "\"" + installer + "\" -h";
