@@ -32,54 +32,21 @@
 
 namespace orlotest {
 
-// ---- Unix side of the prefix ---------------------------------------------------
-
-// The Unix path of a file under Wine; empty elsewhere.
-inline std::string unixPathOf(const std::string& path) {
-    typedef char*(CDECL * UnixName)(LPCWSTR);
-    const UnixName unixName =
-        (UnixName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    WCHAR wide[MAX_PATH];
-    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return "";
-    char* name = unixName(wide);
-    if (!name) return "";
-    const std::string result = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-inline bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Runs a shell script (Wine cannot make symbolic links itself). Its process
-// may end before the Unix program is done, so the script touches a marker
-// at its end, which is waited for. True when the script ran to its end.
-inline bool runUnixScript(const std::string& script) {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    const std::string markerPath = std::string(temp) + "orlo-script-" + std::to_string(GetCurrentProcessId());
-    DeleteFileA(markerPath.c_str());
-    const std::string marker = unixPathOf(markerPath);
-    std::string command = "Z:\\bin\\sh -c \"" + script + "; touch '" + marker + "'\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (marker.empty() || !CreateProcessA(0, &command[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int i = 0; i < 200 && !pathExists(markerPath); i++) Sleep(50);
-    return DeleteFileA(markerPath.c_str()) != 0;
-}
-
-// ---- Files -----------------------------------------------------------------
+// ---- Files and the Unix side of the prefix ------------------------------------
 
 inline std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
 inline std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+inline bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline std::wstring wide(const std::string& text) {
+    WCHAR buffer[2048];
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer, 2048);
+    return buffer;
+}
 
 // Folder of the running test executable, with a trailing backslash.
 inline std::string moduleFolder() {
     char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(0, path, sizeof path);
-    return parentOf(std::string(path, length)) + "\\";
+    return parentOf(std::string(path, GetModuleFileNameA(0, path, sizeof path))) + "\\";
 }
 
 inline std::string readWholeFile(const std::string& path) {
@@ -87,8 +54,7 @@ inline std::string readWholeFile(const std::string& path) {
     if (file == INVALID_HANDLE_VALUE) return "<missing>";
     std::string bytes;
     static char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, 0) && got > 0) bytes.append(chunk, got);
+    for (DWORD got = 0; ReadFile(file, chunk, sizeof chunk, &got, 0) && got > 0;) bytes.append(chunk, got);
     CloseHandle(file);
     return bytes;
 }
@@ -101,46 +67,52 @@ inline void writeFileBytes(const std::string& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
-// Removes a tree with plain Win32 calls (never the code under test), by
-// UTF-16 names, so that names the code page cannot spell go too; links are
-// removed, never entered.
-// A link left by a test that did not end: Wine's RemoveDirectory would
-// remove an empty target instead, so the link goes by its Unix name.
-inline void removeLinkW(const std::wstring& link) {
+// The Unix path of a file under Wine; empty elsewhere.
+inline std::string unixPathOf(const std::wstring& path) {
     typedef char*(CDECL * UnixName)(LPCWSTR);
-    const UnixName unixName =
-        (UnixName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    char* name = unixName ? unixName(link.c_str()) : 0;
-    if (name) runUnixScript("rm -f '" + std::string(name) + "'");
+    const UnixName unixName = (UnixName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    char* name = unixName ? unixName(path.c_str()) : 0;
+    const std::string result = name ? name : "";
     if (name) HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+inline std::string unixPathOf(const std::string& path) { return unixPathOf(wide(path)); }
+
+// Runs a shell script (Wine cannot make symbolic links itself). Its process
+// may end before the Unix program is done, so the script touches a marker
+// at its end, which is waited for. True when the script ran to its end.
+inline bool runUnixScript(const std::string& script) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string markerPath = std::string(temp) + "orlo-script-" + std::to_string(GetCurrentProcessId());
+    DeleteFileA(markerPath.c_str());
+    std::string command = "Z:\\bin\\sh -c \"" + script + "; touch '" + unixPathOf(markerPath) + "'\"";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(0, &command[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
+    CloseHandle(process.hThread), CloseHandle(process.hProcess);
+    for (int i = 0; i < 200 && !pathExists(markerPath); i++) Sleep(50);
+    return DeleteFileA(markerPath.c_str()) != 0;
 }
 
+// Removes a tree with plain Win32 calls (never the code under test), by
+// UTF-16 names, so that names the code page cannot spell go too. A link is
+// removed by its Unix name, never entered: Wine's RemoveDirectory would
+// remove an empty target instead.
 inline void removeTreeW(const std::wstring& folder) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName, child = folder + L"\\" + name;
-            if (name == L"." || name == L"..") continue;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW(child.c_str());
-            else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                removeLinkW(child);
-            else
-                removeTreeW(child);
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+        const std::wstring name = data.cFileName, child = folder + L"\\" + name;
+        if (name == L"." || name == L"..") continue;
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(child.c_str());
+        else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) runUnixScript("rm -f '" + unixPathOf(child) + "'");
+        else removeTreeW(child);
     }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
     RemoveDirectoryW(folder.c_str());
 }
-
-inline std::wstring wide(const std::string& text) {
-    WCHAR buffer[2048];
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer, 2048);
-    return buffer;
-}
-
 inline void removeTree(const std::string& folder) { removeTreeW(wide(folder)); }
 
 // The path an open handle names now (GetFinalPathNameByHandleA, which is
@@ -184,24 +156,23 @@ inline std::vector<uint8_t> packageOf(HMODULE module) {
     return std::vector<uint8_t>(bytes, bytes + SizeofResource(module, found));
 }
 
-// A fresh module whose resource RT_RCDATA 100 holds `package` (none when
-// empty): a copy of the resource-only module pkg_none.dll, updated with
-// UpdateResourceA, so that every extraction works on an image of its own.
+// A copy of the module `source` at `path` whose resource RT_RCDATA 100 is
+// `package` (none when empty and the source has none). True when made.
+inline bool copyWithPackage(const std::string& source, const std::string& path, const std::vector<uint8_t>& package) {
+    if (!CopyFileA(source.c_str(), path.c_str(), FALSE)) return false;
+    if (package.empty()) return true;
+    HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
+    return UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(100), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                           (void*)package.data(), (DWORD)package.size()) &&
+           EndUpdateResourceA(update, FALSE);
+}
+
+// A fresh module holding `package`, a copy of the resource-only module
+// pkg_none.dll, so that every extraction works on an image of its own.
 inline HMODULE moduleWithPackage(const ScratchFolder& scratch, const std::vector<uint8_t>& package) {
     static int counter = 0;
     const std::string path = scratch / ("package" + std::to_string(++counter) + ".dll");
-    if (!CopyFileA((moduleFolder() + "pkg_none.dll").c_str(), path.c_str(), FALSE)) {
-        ADD_FAILURE() << "CopyFileA pkg_none.dll failed, GLE=" << GetLastError();
-        return 0;
-    }
-    if (!package.empty()) {
-        HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
-        EXPECT_TRUE(UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(100),
-                                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), (void*)package.data(),
-                                    (DWORD)package.size()))
-            << "UpdateResourceA GLE=" << GetLastError();
-        EXPECT_TRUE(EndUpdateResourceA(update, FALSE)) << "EndUpdateResourceA GLE=" << GetLastError();
-    }
+    EXPECT_TRUE(copyWithPackage(moduleFolder() + "pkg_none.dll", path, package)) << path << " GLE=" << GetLastError();
     HMODULE module = LoadLibraryA(path.c_str());
     EXPECT_TRUE(module != 0) << "LoadLibraryA(" << path << ") GLE=" << GetLastError();
     return module;

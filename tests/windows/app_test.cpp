@@ -374,13 +374,8 @@ TEST(LinkHarness, WebAddressesGoToTheRecorderOnly) {
 
 // A copy of the installer whose package is `package`.
 std::string installerWith(const ScratchFolder& scratch, const std::string& name, const std::vector<uint8_t>& package) {
-    const std::string path = scratch / name;
-    EXPECT_WIN32(CopyFileA(INSTALLER.c_str(), path.c_str(), FALSE));
-    HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
-    EXPECT_WIN32(UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(100), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                 (void*)package.data(), (DWORD)package.size()));
-    EXPECT_WIN32(EndUpdateResourceA(update, FALSE));
-    return path;
+    EXPECT_TRUE(copyWithPackage(INSTALLER, scratch / name, package)) << name << " GLE=" << GetLastError();
+    return scratch / name;
 }
 
 class App : public ::testing::Test {
