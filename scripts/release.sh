@@ -75,8 +75,7 @@ elif [ "$package" != "$out/orlocast.pkg" ]; then
   rm -f "$out/orlocast.pkg"
 fi
 echo "== configuring $build" >&2
-cmake -S "$here" -B "$build" -G Ninja -DORLO_BENCHMARKS=OFF -DORLO_SANITIZE=OFF \
-      -DORLO_PACKAGE="$package" >/dev/null
+cmake -S "$here" --preset release -B "$build" -DORLO_PACKAGE="$package" >/dev/null
 cmake --build "$build" -j2 --target orlo-pack >/dev/null
 pack=$build/tools/orlo-pack
 if [ ${#files[@]} -eq 3 ]; then
