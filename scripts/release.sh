@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds a release of OrloCastSetup.exe around the maker's product files,
-# optionally signs it (Authenticode, with osslsigncode), verifies it and
-# writes a release record beside it.
+# optionally signs it (Authenticode, with osslsigncode) with a time stamp,
+# verifies it and writes a release record beside it.
 #
 #   scripts/release.sh [options] NAME=PATH NAME=PATH NAME=PATH
 #   scripts/release.sh [options] --package FILE
@@ -13,10 +13,13 @@
 #   --key FILE        its private key (PEM or DER)
 #   --pass-file FILE  the key's passphrase, if it has one
 #   --ca FILE         certificates that verification trusts (default: the --cert file)
+#   --timestamp URL   RFC 3161 time-stamping authority that countersigns the signature
+#   --tsa-ca FILE     certificates the time stamp is checked against
+#                     (default: the system's, /etc/ssl/certs/ca-certificates.crt)
 #
 # The three NAME=PATH files are packed with orlo-pack in package order (the
-# program, the readme, the manual). No timestamp server is contacted: the
-# signature carries no countersignature.
+# program, the readme, the manual). Without --timestamp the signature stops
+# verifying when the certificate expires: the command warns.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -31,6 +34,8 @@ cert=""
 key=""
 pass_file=""
 ca=""
+timestamp=""
+tsa_ca=""
 files=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -41,6 +46,8 @@ while [ $# -gt 0 ]; do
     --key) key=$(absolute "${2:?}"); shift 2 ;;
     --pass-file) pass_file=$(absolute "${2:?}"); shift 2 ;;
     --ca) ca=$(absolute "${2:?}"); shift 2 ;;
+    --timestamp) timestamp=${2:?}; shift 2 ;;
+    --tsa-ca) tsa_ca=$(absolute "${2:?}"); shift 2 ;;
     -h|--help) usage 0 ;;
     *=*) name=${1%%=*}; files+=("$name=$(absolute "${1#*=}")"); shift ;;
     *) echo "release: unknown argument '$1'" >&2; usage ;;
@@ -54,8 +61,12 @@ fi
 if { [ -n "$cert" ] && [ -z "$key" ]; } || { [ -z "$cert" ] && [ -n "$key" ]; }; then
   fail "signing needs both --cert and --key"
 fi
-[ -n "$cert" ] || [ -z "$pass_file$ca" ] || fail "--pass-file and --ca only go with --cert and --key"
+[ -n "$cert" ] || [ -z "$pass_file$ca$timestamp" ] || fail "--pass-file, --ca and --timestamp only go with --cert and --key"
+[ -n "$timestamp" ] || [ -z "$tsa_ca" ] || fail "--tsa-ca only goes with --timestamp"
 [ -n "$ca" ] || ca=$cert
+[ -n "$tsa_ca" ] || tsa_ca=/etc/ssl/certs/ca-certificates.crt
+web_address() { [[ $1 =~ ^[Hh][Tt][Tt][Pp][Ss]?://[^[:space:]]+$ ]] && [ ${#1} -le 2048 ]; }
+[ -z "$timestamp" ] || web_address "$timestamp" || fail "--timestamp needs an http:// or https:// address, not '$timestamp'"
 
 "$here/scripts/bootstrap.sh" >&2
 mkdir -p "$build"
@@ -88,38 +99,89 @@ cmake --build "$build" -j2 --target windows-configure >/dev/null
 cmake --build "$build/windows" -j2 --target OrloCastSetup >/dev/null
 built=$build/windows/app/OrloCastSetup.exe
 
+certificate() {  # certificate FILE OPENSSL_X509_OPTIONS...: of a PEM or DER certificate
+  local file=$1
+  shift
+  openssl x509 -in "$file" -noout "$@" 2>/dev/null || openssl x509 -inform DER -in "$file" -noout "$@"
+}
 subject=""
 if [ -n "$cert" ]; then
-  echo "== signing with $cert" >&2
+  echo "== signing with $cert${timestamp:+, time stamp from $timestamp}" >&2
   sign=(osslsigncode sign -h sha256 -n "OrloCastSetup" -certs "$cert" -key "$key")
   [ -z "$pass_file" ] || sign+=(-readpass "$pass_file")
-  "${sign[@]}" -in "$built" -out "$installer" >/dev/null || fail "signing failed"
-  subject=$(openssl x509 -in "$cert" -noout -subject 2>/dev/null ||
-            openssl x509 -inform DER -in "$cert" -noout -subject)
+  [ -z "$timestamp" ] || sign+=(-ts "$timestamp")
+  "${sign[@]}" -in "$built" -out "$installer" >"$build/signing.log" 2>&1 ||
+    fail "signing${timestamp:+ with a time stamp from $timestamp} failed (see $build/signing.log)"
+  subject=$(certificate "$cert" -subject)
   subject=${subject#subject=}
   subject=${subject# }
+  [ -n "$timestamp" ] || echo "release: warning: no --timestamp: the signature stops verifying when the" \
+    "certificate expires ($(certificate "$cert" -enddate | sed 's/^notAfter=//'))" >&2
 else
   cp "$built" "$installer"
 fi
 
+# The time stamp in the installer's signature: the RFC 3161 token in the
+# signer's unsigned attribute 1.3.6.1.4.1.311.3.3.1, which stamps the
+# signature value just before the unsigned attributes. Checked against that
+# value and the authority's certificates; prints the time, then the
+# authority's subject.
+der_content() {  # der_content FILE ASN1PARSE_LINE: the element's content octets
+  local offset=${2%%:*} header length
+  header=$(sed 's/.*hl= *\([0-9]*\).*/\1/' <<<"$2")
+  length=$(sed 's/.* l= *\([0-9]*\).*/\1/' <<<"$2")
+  dd if="$1" bs=1 skip=$((offset + header)) count="$length" status=none
+}
+read_timestamp() {  # read_timestamp INSTALLER WORK_DIR
+  local dir=$2 found time
+  rm -rf "$dir" && mkdir -p "$dir"
+  osslsigncode extract-signature -in "$1" -out "$dir/signature.der" >/dev/null 2>&1 || return 1
+  found=$(openssl asn1parse -inform DER -in "$dir/signature.der" |
+          awk '{ l[NR] = $0 } /:1\.3\.6\.1\.4\.1\.311\.3\.3\.1 *$/ { print l[NR-3]; getline; print; exit }')
+  [ "$(grep -c 'prim: OCTET STRING\|cons: SET' <<<"$found")" -eq 2 ] || return 1
+  der_content "$dir/signature.der" "$(sed -n 1p <<<"$found")" >"$dir/signature-value.bin"
+  der_content "$dir/signature.der" "$(sed -n 2p <<<"$found")" >"$dir/token.der"
+  openssl ts -verify -token_in -in "$dir/token.der" -data "$dir/signature-value.bin" \
+    -CAfile "$tsa_ca" >"$dir/verify.txt" 2>&1 || return 1
+  openssl cms -verify -inform DER -in "$dir/token.der" -noverify -signer "$dir/authority.pem" \
+    -out /dev/null 2>/dev/null || return 1
+  time=$(openssl ts -reply -token_in -in "$dir/token.der" -token_out -text 2>/dev/null | sed -n 's/^Time stamp: //p')
+  [ -n "$time" ] && date -u -d "$time" '+%Y-%m-%d %H:%M:%S UTC' || return 1
+  openssl x509 -in "$dir/authority.pem" -noout -subject | sed 's/^subject= *//'
+}
+
 echo "== verifying $installer" >&2
 "$pack" verify "$installer" >&2 || fail "the installer's package does not verify"
 if [ -n "$cert" ]; then
-  osslsigncode verify -in "$installer" -CAfile "$ca" >/dev/null ||
-    fail "the signature does not verify against $ca"
+  verify=(osslsigncode verify -in "$installer" -CAfile "$ca")
+  [ -z "$timestamp" ] || verify+=(-TSA-CAfile "$tsa_ca")
+  "${verify[@]}" >/dev/null 2>&1 || fail "the signature does not verify against $ca${timestamp:+ and $tsa_ca}"
 fi
+stamp=""
+if [ -n "$timestamp" ]; then
+  stamp=$(read_timestamp "$installer" "$build/timestamp-check") ||
+    fail "the signature carries no time stamp that verifies against $tsa_ca (see $build/timestamp-check)"
+fi
+sha256=$(sha256sum "$installer" | cut -d' ' -f1)
+inspect=$("$pack" inspect "$installer")
 
 {
   echo "installer: $(basename "$installer")"
-  echo "sha256: $(sha256sum "$installer" | cut -d' ' -f1)"
+  echo "sha256: $sha256"
   echo "size: $(stat -c %s "$installer")"
-  "$pack" inspect "$installer" | sed -n \
-    's/^entry \([0-2]\): \(.*[^ ]\) *offset *[0-9]* *size *\([0-9]*\) *md5 \([0-9a-f]*\)$/entry \1: md5 \4  size \3  \2/p'
+  sed -n 's/^entry \([0-2]\): \(.*[^ ]\) *offset *[0-9]* *size *\([0-9]*\) *md5 \([0-9a-f]*\)$/entry \1: md5 \4  size \3  \2/p' \
+    <<<"$inspect"
   if [ -n "$cert" ]; then
     echo "signed: yes"
     echo "signer: $subject"
   else
     echo "signed: no"
+  fi
+  if [ -n "$stamp" ]; then
+    echo "timestamp: $(sed -n 1p <<<"$stamp")"
+    echo "timestamp authority: $(sed -n 2p <<<"$stamp")"
+  else
+    echo "timestamp: none"
   fi
 } >"$record"
 [ "$(grep -c '^entry ' "$record")" -eq 3 ] || fail "could not read the package's entries"
