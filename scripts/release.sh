@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds a release of OrloCastSetup.exe around the maker's product files,
 # optionally signs it (Authenticode, with osslsigncode) with a time stamp,
-# verifies it and writes a release record beside it.
+# verifies it and writes a release record beside it, and optionally the
+# Windows package manager's manifests for it.
 #
 #   scripts/release.sh [options] NAME=PATH NAME=PATH NAME=PATH
 #   scripts/release.sh [options] --package FILE
@@ -16,6 +17,8 @@
 #   --timestamp URL   RFC 3161 time-stamping authority that countersigns the signature
 #   --tsa-ca FILE     certificates the time stamp is checked against
 #                     (default: the system's, /etc/ssl/certs/ca-certificates.crt)
+#   --manifest-url URL  where the installer will be downloadable from: also writes
+#                     the package manager's manifest (winget/ beside the installer)
 #
 # The three NAME=PATH files are packed with orlo-pack in package order (the
 # program, the readme, the manual). Without --timestamp the signature stops
@@ -36,6 +39,7 @@ pass_file=""
 ca=""
 timestamp=""
 tsa_ca=""
+manifest_url=""
 files=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -48,6 +52,7 @@ while [ $# -gt 0 ]; do
     --ca) ca=$(absolute "${2:?}"); shift 2 ;;
     --timestamp) timestamp=${2:?}; shift 2 ;;
     --tsa-ca) tsa_ca=$(absolute "${2:?}"); shift 2 ;;
+    --manifest-url) manifest_url=${2:?}; shift 2 ;;
     -h|--help) usage 0 ;;
     *=*) name=${1%%=*}; files+=("$name=$(absolute "${1#*=}")"); shift ;;
     *) echo "release: unknown argument '$1'" >&2; usage ;;
@@ -67,6 +72,8 @@ fi
 [ -n "$tsa_ca" ] || tsa_ca=/etc/ssl/certs/ca-certificates.crt
 web_address() { [[ $1 =~ ^[Hh][Tt][Tt][Pp][Ss]?://[^[:space:]]+$ ]] && [ ${#1} -le 2048 ]; }
 [ -z "$timestamp" ] || web_address "$timestamp" || fail "--timestamp needs an http:// or https:// address, not '$timestamp'"
+[ -z "$manifest_url" ] || web_address "$manifest_url" ||
+  fail "--manifest-url needs an http:// or https:// address without blanks, not '$manifest_url'"
 
 "$here/scripts/bootstrap.sh" >&2
 mkdir -p "$build"
@@ -76,7 +83,9 @@ mkdir -p "$out"
 out=$(realpath "$out")
 installer=$out/OrloCastSetup.exe
 record=$out/OrloCastSetup-release.txt
-rm -f "$installer" "$record"
+manifests=$out/winget
+rm -f "$installer" "$record" "$manifests"/Fenmarch.OrloCast.*yaml
+[ ! -d "$manifests" ] || rmdir --ignore-fail-on-non-empty "$manifests"
 
 # The package: the given one, or one packed from the three files (kept
 # beside the installer; no older one is left there).
@@ -165,6 +174,90 @@ fi
 sha256=$(sha256sum "$installer" | cut -d' ' -f1)
 inspect=$("$pack" inspect "$installer")
 
+# The package manager's manifest, in its multi-file form (version, default
+# locale, installer) for manifest version 1.10.0. The uninstall entry's
+# key, display name and publisher are those the installer writes
+# (setup/procedures.h, setup/install.cpp); docs/deploying.md explains the
+# return codes.
+quoted() { printf "'%s'" "${1//\'/\'\'}"; }  # a YAML single-quoted scalar
+manifest_file() {  # manifest_file NAME TYPE: starts $manifests/NAME as file; the caller appends the rest
+  file=$manifests/$1
+  written+=("$file")
+  printf '# yaml-language-server: $schema=https://aka.ms/winget-manifest.%s.1.10.0.schema.json\n' "$2" >"$file"
+  printf 'PackageIdentifier: Fenmarch.OrloCast\nPackageVersion: %s\n' "$(quoted "$version")" >>"$file"
+}
+write_manifest() {  # write_manifest VERSION COPYRIGHT URL SHA256
+  local version=$1 file key="FM:Orlo-Cast {5C7E2B91-3FA4-4d6e}"
+  manifest_file Fenmarch.OrloCast.yaml version
+  printf 'DefaultLocale: en-US\nManifestType: version\nManifestVersion: 1.10.0\n' >>"$file"
+
+  manifest_file Fenmarch.OrloCast.locale.en-US.yaml defaultLocale
+  cat >>"$file" <<EOF_LOCALE
+PackageLocale: en-US
+Publisher: Fenmarch Software
+PackageName: Orlo-Cast
+License: Proprietary
+Copyright: $(quoted "$2")
+ShortDescription: Orlo-Cast, the broadcast stream server by Fenmarch.
+ManifestType: defaultLocale
+ManifestVersion: 1.10.0
+EOF_LOCALE
+
+  manifest_file Fenmarch.OrloCast.installer.yaml installer
+  cat >>"$file" <<EOF_INSTALLER
+InstallerType: exe
+Scope: machine
+ElevationRequirement: elevationRequired
+InstallModes:
+- silent
+- silentWithProgress
+- interactive
+InstallerSwitches:
+  Silent: '-h -i'
+  SilentWithProgress: '-i'
+# The installer takes no folder and writes no log.
+UnsupportedArguments:
+- location
+- log
+# On an installed product "-i" removes it: an upgrade must never run it.
+UpgradeBehavior: deny
+ProductCode: $(quoted "$key")
+AppsAndFeaturesEntries:
+- DisplayName: 'Orlo-Cast, Broadcast Stream Server'
+  Publisher: Fenmarch Software
+  ProductCode: $(quoted "$key")
+ExpectedReturnCodes:
+# -1: another installer is running, or the package is damaged; the same
+# code for both. The manager has checked the file's SHA-256 before running
+# it, so a damaged download is ruled out and -1 is taken as the other installer.
+- InstallerReturnCode: -1
+  ReturnResponse: installInProgress
+# -2: no installation folder could be formed under Program Files.
+- InstallerReturnCode: -2
+  ReturnResponse: contactSupport
+# -3: the installation folder could not be created.
+- InstallerReturnCode: -3
+  ReturnResponse: contactSupport
+# -10: a product file failed to extract or verify.
+- InstallerReturnCode: -10
+  ReturnResponse: contactSupport
+Installers:
+- Architecture: x86
+  InstallerUrl: $(quoted "$3")
+  InstallerSha256: $4
+ManifestType: installer
+ManifestVersion: 1.10.0
+EOF_INSTALLER
+}
+written=()
+if [ -n "$manifest_url" ]; then
+  version=$(sed -n 's/^version: file [0-9.]*, product \([0-9.]*\),.*/\1/p' <<<"$inspect")
+  [ -n "$version" ] || fail "the installer has no version block to take the package version from"
+  copyright=$(sed -n 's/^  LegalCopyright = "\(.*\)"$/\1/p' <<<"$inspect")
+  mkdir -p "$manifests"
+  write_manifest "$version" "${copyright:-Fenmarch Software}" "$manifest_url" "${sha256^^}"
+fi
+
 {
   echo "installer: $(basename "$installer")"
   echo "sha256: $sha256"
@@ -183,6 +276,7 @@ inspect=$("$pack" inspect "$installer")
   else
     echo "timestamp: none"
   fi
+  for file in "${written[@]}"; do echo "manifest: ${file#"$out"/}"; done
 } >"$record"
 [ "$(grep -c '^entry ' "$record")" -eq 3 ] || fail "could not read the package's entries"
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The release command end to end, with throwaway certificates and a throwaway
 # time-stamping authority on 127.0.0.1: it packs, builds, signs with a time
-# stamp, verifies and writes the record; the signature and stamp verify against
-# those certificates only; under Wine the installer installs, and its copy
+# stamp, verifies, writes the package manager's manifest and the record; the
+# signature and stamp verify against those certificates only; the manifest
+# follows the manager's schema; under Wine the installer installs with the
+# manifest's silent switches, writes the uninstall entry it names, and its copy
 # removes the product. Given the package alone and no certificate it builds the
 # same installer unsigned; without a time stamp it warns; it refuses in one line
-# time stamps that fail.
+# time stamps that fail and addresses that are not web addresses.
 #   signed_release.sh SOURCE_DIR SCRATCH_DIR
 set -euo pipefail
 source=$1
@@ -72,8 +74,10 @@ head -c 70000 /dev/urandom >files/program.bin
 printf 'Orlo-Cast release test\r\n' >files/readme.txt
 head -c 3000 /dev/urandom >files/manual.pdf
 
+url=https://downloads.fenmarch.example/orlo-cast/OrloCastSetup.exe
 release() { "$source/scripts/release.sh" --build "$build" "$@"; }
 release --out "$scratch/signed" --cert signer.crt --key signer.key --timestamp "$tsa_url" --tsa-ca tsa.crt \
+  --manifest-url "$url" \
   Orlocast.exe=files/program.bin readme.txt=files/readme.txt 'Docs\OrloCastOnTheShow.pdf=files/manual.pdf' \
   >release.out 2>release.err || { cat release.err release.out tsa.log; echo "FAILED: release.sh"; exit 1; }
 installer=$scratch/signed/OrloCastSetup.exe
@@ -94,6 +98,8 @@ check "record names the time-stamping authority" \
 stamped=$(date -u -d "$(field timestamp | sed 's/ UTC$//')" +%s 2>/dev/null || echo 0)
 check "record's time stamp is the time of this run" test $((stamped + 5)) -ge "$(stat -c %Y tsa.port)" \
   -a "$stamped" -le "$(date -u +%s)"
+check "record lists the three manifest files" test "$(grep '^manifest: ' "$record")" = "$(printf 'manifest: %s\n' \
+  winget/Fenmarch.OrloCast.yaml winget/Fenmarch.OrloCast.locale.en-US.yaml winget/Fenmarch.OrloCast.installer.yaml)"
 
 # The signature.
 check "signature and time stamp verify against the signer's and authority's certificates" \
@@ -101,6 +107,16 @@ check "signature and time stamp verify against the signer's and authority's cert
 check "osslsigncode shows the authority's countersignature" grep -q 'CN *= *Orlo Release Test tsa' verify.out
 check "signature does not verify against another certificate" \
   fails into verify-other.out osslsigncode verify -in "$installer" -CAfile other.crt
+
+# The package manager's manifest: the schema, and the installer it describes.
+version=$(sed -n 's/^PRODUCTVERSION \([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\)/\1.\2.\3.\4/p' \
+  "$source/resources/installer.rc.in")
+check "manifest follows the schema and describes the installer (version $version)" into manifest.out \
+  /usr/bin/python3 "$source/tests/release/check_manifest.py" "$scratch/signed/winget" "$installer" "$url" "$version"
+# Its silent switches, product code, display name and publisher (from a manifest that passed).
+mapfile -t found <manifest.out
+[ ${#found[@]} -eq 4 ] || found=(none - - -)
+silent=${found[0]} product_code=${found[1]} display_name=${found[2]} publisher=${found[3]}
 
 # orlo-pack reads the signed file: its package and the resources every
 # installer must carry.
@@ -115,7 +131,15 @@ export ORLO_WINE_ARCH=win32
 target=$prefix/drive_c/Program\ Files/FM/Orlo-Cast
 # (a run that waits for a click, as without -i or -u, is ended)
 wine_run() { timeout 300 "$source/scripts/wine-run.sh" "$root" "$@" 2> >(grep -v '^X connection' >&2); }
-check "signed installer installs (-h -i)" wine_run "$installer" -h -i
+# shellcheck disable=SC2086 # the switches are words
+check "signed installer installs with the manifest's silent switches ($silent)" wine_run "$installer" $silent
+uninstall_value() {
+  WINEPREFIX="$prefix" WINEDEBUG=-all wine reg query \
+    "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code" /v "$1" 2>/dev/null |
+    tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p"
+}
+check "uninstall key named by the manifest's product code holds its display name and publisher" \
+  test "$(uninstall_value DisplayName)|$(uninstall_value Publisher)" = "$display_name|$publisher"
 check "installed program is the packed file" cmp files/program.bin "$target/Orlocast.exe"
 check "installed manual is the packed file" cmp files/manual.pdf "$target/Docs/OrloCastOnTheShow.pdf"
 check "installer's copy in the target folder is the signed file" cmp "$installer" "$target/OrloCastSetup.exe"
@@ -129,19 +153,21 @@ release --out "$scratch/unsigned" --package given.pkg \
   >release2.out 2>release2.err || { cat release2.err release2.out; echo "FAILED: release.sh --package"; exit 1; }
 record=$scratch/unsigned/OrloCastSetup-release.txt
 check "unsigned record says so" grep -qx 'signed: no' "$record"
-check "unsigned record has no time stamp" grep -qx 'timestamp: none' "$record"
+check "unsigned record has no time stamp and no manifest" \
+  test "$(grep -c '^timestamp: none$\|^manifest:' "$record")" -eq 1
 check "unsigned record's SHA-256" test "$(field sha256)" = "$(sha256sum <"$scratch/unsigned/OrloCastSetup.exe" | cut -d' ' -f1)"
 osslsigncode remove-signature -in "$installer" -out stripped.exe >/dev/null
 check "signing changed nothing but the signature" cmp stripped.exe "$scratch/unsigned/OrloCastSetup.exe"
 
 # Signed without a time stamp, into the first release's folder: one warning
-# line, and the record says so.
+# line, the record says so, and no manifest of the earlier installer is left.
 release --out "$scratch/signed" --package given.pkg --cert signer.crt --key signer.key >release3.out 2>release3.err ||
   { cat release3.err release3.out; echo "FAILED: release.sh without --timestamp"; exit 1; }
 check "signing without --timestamp warns" test "$(grep -c '^release: warning: no --timestamp' release3.err)" -eq 1
-check "... and the record says timestamp: none" grep -qx 'timestamp: none' "$scratch/signed/OrloCastSetup-release.txt"
+check "... the record says timestamp: none" grep -qx 'timestamp: none' "$scratch/signed/OrloCastSetup-release.txt"
+check "... and the earlier release's manifest is gone" test ! -e "$scratch/signed/winget"
 # Refused, each with one line: a time stamp that does not verify, an
-# authority that does not answer, an address that is not a web address.
+# authority that does not answer, addresses that are not web addresses.
 refused() {  # refused ARGUMENTS...: release.sh fails with one error line and writes no record
   rm -rf "$scratch/refused"
   ! release --out "$scratch/refused" --package given.pkg "$@" >refused.out 2>&1 &&
@@ -151,8 +177,7 @@ check "refused: a time stamp that does not verify against --tsa-ca" \
   refused --cert signer.crt --key signer.key --timestamp "$tsa_url" --tsa-ca other.crt
 check "refused: an authority that does not answer" \
   refused --cert signer.crt --key signer.key --timestamp http://127.0.0.1:1/
-check "refused: a time-stamping address that is not a web address" \
-  refused --cert signer.crt --key signer.key --timestamp ftp://127.0.0.1/
+check "refused: a manifest address that is not a web address" refused --manifest-url ftp://downloads.fenmarch.example/x
 check "refused: --timestamp without a certificate" refused --timestamp "$tsa_url"
 
 [ $failures -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
