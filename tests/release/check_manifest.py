@@ -60,8 +60,7 @@ FILES = {"version": "Fenmarch.OrloCast.yaml", "defaultLocale": "Fenmarch.OrloCas
 
 
 def main(folder, installer, url, version):
-    folder = pathlib.Path(folder)
-    docs = {kind: yaml.safe_load((folder / name).read_text(encoding="utf-8")) for kind, name in FILES.items()}
+    docs = {kind: yaml.safe_load((pathlib.Path(folder) / name).read_text("utf-8")) for kind, name in FILES.items()}
     valid = {kind: jsonschema.Draft7Validator(schema) for kind, schema in SCHEMAS.items()}
     for kind, doc in docs.items():
         if not valid[kind].is_valid(doc):
@@ -71,7 +70,6 @@ def main(folder, installer, url, version):
             valid["installer"].is_valid(dict(docs["installer"], ExpectedReturnCodes=[
                 {"InstallerReturnCode": "-1", "ReturnResponse": "installInProgress"}])):
         sys.exit("the schema accepts a manifest it must refuse")
-
     if {(d["PackageIdentifier"], d["PackageVersion"]) for d in docs.values()} != {("Fenmarch.OrloCast", version)} or \
             docs["version"]["DefaultLocale"] != docs["defaultLocale"]["PackageLocale"]:
         sys.exit(f"the three files are not all of Fenmarch.OrloCast {version} in the same locale")

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# The release command end to end, with throwaway certificates and a throwaway
-# time-stamping authority on 127.0.0.1: it packs, builds, signs with a time
-# stamp, verifies, writes the package manager's manifest and the record; the
-# signature and stamp verify against those certificates only; the manifest
-# follows the manager's schema; under Wine the installer installs with the
-# manifest's silent switches, writes the uninstall entry it names, and its copy
-# removes the product. Given the package alone and no certificate it builds the
-# same installer unsigned; without a time stamp it warns; it refuses in one line
-# time stamps that fail and addresses that are not web addresses.
+# The release command end to end, with throwaway certificates and time-stamping
+# authority (on 127.0.0.1): signature, time stamp, record and manifest (schema,
+# values); under Wine the installer installs with the manifest's switches and
+# writes the uninstall key it names, and its copy removes the product. Unsigned
+# from the package alone it is the same installer; without a time stamp it warns;
+# failing time stamps and bad addresses are refused in one line.
 #   signed_release.sh SOURCE_DIR SCRATCH_DIR
 set -euo pipefail
 source=$1
