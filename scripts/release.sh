@@ -66,12 +66,14 @@ fi
 if { [ -n "$cert" ] && [ -z "$key" ]; } || { [ -z "$cert" ] && [ -n "$key" ]; }; then
   fail "signing needs both --cert and --key"
 fi
-[ -n "$cert" ] || [ -z "$pass_file$ca$timestamp" ] || fail "--pass-file, --ca and --timestamp only go with --cert and --key"
+[ -n "$cert" ] || [ -z "$pass_file$ca$timestamp" ] ||
+  fail "--pass-file, --ca and --timestamp only go with --cert and --key"
 [ -n "$timestamp" ] || [ -z "$tsa_ca" ] || fail "--tsa-ca only goes with --timestamp"
 [ -n "$ca" ] || ca=$cert
 [ -n "$tsa_ca" ] || tsa_ca=/etc/ssl/certs/ca-certificates.crt
 web_address() { [[ $1 =~ ^[Hh][Tt][Tt][Pp][Ss]?://[^[:space:]]+$ ]] && [ ${#1} -le 2048 ]; }
-[ -z "$timestamp" ] || web_address "$timestamp" || fail "--timestamp needs an http:// or https:// address, not '$timestamp'"
+[ -z "$timestamp" ] || web_address "$timestamp" ||
+  fail "--timestamp needs an http:// or https:// address without blanks, not '$timestamp'"
 [ -z "$manifest_url" ] || web_address "$manifest_url" ||
   fail "--manifest-url needs an http:// or https:// address without blanks, not '$manifest_url'"
 
@@ -186,7 +188,7 @@ manifest_file() {  # manifest_file NAME TYPE: starts $manifests/NAME as file; th
   printf '# yaml-language-server: $schema=https://aka.ms/winget-manifest.%s.1.10.0.schema.json\n' "$2" >"$file"
   printf 'PackageIdentifier: Fenmarch.OrloCast\nPackageVersion: %s\n' "$(quoted "$version")" >>"$file"
 }
-write_manifest() {  # write_manifest VERSION COPYRIGHT URL SHA256
+write_manifest() {  # write_manifest VERSION COPYRIGHT URL SHA256 (an empty copyright is left out)
   local version=$1 file key="FM:Orlo-Cast {5C7E2B91-3FA4-4d6e}"
   manifest_file Fenmarch.OrloCast.yaml version
   printf 'DefaultLocale: en-US\nManifestType: version\nManifestVersion: 1.10.0\n' >>"$file"
@@ -197,11 +199,11 @@ PackageLocale: en-US
 Publisher: Fenmarch Software
 PackageName: Orlo-Cast
 License: Proprietary
-Copyright: $(quoted "$2")
 ShortDescription: Orlo-Cast, the broadcast stream server by Fenmarch.
 ManifestType: defaultLocale
 ManifestVersion: 1.10.0
 EOF_LOCALE
+  [ -z "$2" ] || echo "Copyright: $(quoted "$2")" >>"$file"
 
   manifest_file Fenmarch.OrloCast.installer.yaml installer
   cat >>"$file" <<EOF_INSTALLER
@@ -255,15 +257,15 @@ if [ -n "$manifest_url" ]; then
   [ -n "$version" ] || fail "the installer has no version block to take the package version from"
   copyright=$(sed -n 's/^  LegalCopyright = "\(.*\)"$/\1/p' <<<"$inspect")
   mkdir -p "$manifests"
-  write_manifest "$version" "${copyright:-Fenmarch Software}" "$manifest_url" "${sha256^^}"
+  write_manifest "$version" "$copyright" "$manifest_url" "${sha256^^}"
 fi
 
 {
   echo "installer: $(basename "$installer")"
   echo "sha256: $sha256"
   echo "size: $(stat -c %s "$installer")"
-  sed -n 's/^entry \([0-2]\): \(.*[^ ]\) *offset *[0-9]* *size *\([0-9]*\) *md5 \([0-9a-f]*\)$/entry \1: md5 \4  size \3  \2/p' \
-    <<<"$inspect"
+  sed -n <<<"$inspect" \
+    's/^entry \([0-2]\): \(.*[^ ]\) *offset *[0-9]* *size *\([0-9]*\) *md5 \([0-9a-f]*\)$/entry \1: md5 \4  size \3  \2/p'
   if [ -n "$cert" ]; then
     echo "signed: yes"
     echo "signer: $subject"
