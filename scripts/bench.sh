@@ -61,8 +61,7 @@ fi
 
 # --- Native tree: the benchmark, the host tools --------------------------------
 say "building the native tree ($build)"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DORLO_SANITIZE=OFF -DORLO_WITH_WINDOWS=OFF >/dev/null
+cmake -S "$here" --preset bench -B "$build" >/dev/null
 cmake --build "$build" --target package_bench orlo-pack orlo-gen-assets orlo-links >/dev/null
 
 # --- Windows tree: the installer, carrying a package of the sizes in use --------

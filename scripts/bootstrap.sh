@@ -11,10 +11,14 @@ for p in g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev clang li
          libssl-dev python3; do
   have_pkg "$p" || need+=("$p")
 done
-# Release: Authenticode signing and throwaway test certificates.
-for p in osslsigncode openssl; do
+# Release: Authenticode signing, time stamps and throwaway test certificates
+# (ca-certificates: the authorities a time stamp is checked against), and
+# checking the package-manager manifests it writes.
+for p in osslsigncode openssl ca-certificates python3-yaml python3-jsonschema; do
   have_pkg "$p" || need+=("$p")
 done
+# Source layout check (scripts/check-format.sh).
+have_pkg clang-format || need+=(clang-format)
 # Cross side: MinGW i686 toolchain.
 for p in g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686; do
   have_pkg "$p" || need+=("$p")

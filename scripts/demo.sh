@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 
 "$here/scripts/bootstrap.sh"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake -S "$here" --preset default -B "$build" >/dev/null
 cmake --build "$build"
 
 exe="$build/windows/app/OrloCastSetup.exe"

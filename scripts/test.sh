@@ -7,7 +7,7 @@ build=${1:-$here/build}
 
 "$here/scripts/bootstrap.sh"
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake -S "$here" --preset default -B "$build" >/dev/null
 cmake --build "$build"
 
 # One virtual display for every test that opens a window.

@@ -20,7 +20,7 @@ cp -a "$scratch/src-a" "$scratch/src-b-with-a-longer-name"
 
 build() {  # build SOURCES TREE
   local tree=$2
-  cmake -S "$1" -B "$tree" -G Ninja -DORLO_BENCHMARKS=OFF -DORLO_SANITIZE=OFF -DORLO_PACKAGE= >"$tree.log" 2>&1 &&
+  cmake -S "$1" --preset release -B "$tree" -DORLO_PACKAGE= >"$tree.log" 2>&1 &&
     cmake --build "$tree" -j2 --target windows-configure >>"$tree.log" 2>&1 &&
     cmake --build "$tree/windows" -j2 --target OrloCastSetup >>"$tree.log" 2>&1 ||
     { cat "$tree.log"; echo "build in $tree failed"; exit 1; }
