@@ -280,17 +280,8 @@ std::string textOf(HWND window) {
 
 // ---- The prefix around it ------------------------------------------------------------
 
-// The http and https handlers and winebrowser, replaced for the run and put
-// back; what they held is also kept under BACKUP_KEY, so that a run that was
-// killed half-way is repaired by the next one.
-const char* const BACKUP_KEY = "Software\\OrloTest-AppTest";
-struct Replaced {
-    HKEY root;
-    const char *key, *name, *backup;
-} const HANDLERS[] = {{HKEY_CLASSES_ROOT, "http\\shell\\open\\command", 0, "http"},
-                      {HKEY_CLASSES_ROOT, "https\\shell\\open\\command", 0, "https"},
-                      {HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", "winebrowser.exe", "winebrowser"}};
-
+// For good in this test prefix, the http and https handler is the recorder
+// and winebrowser cannot be started.
 std::string linkLog() {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
@@ -300,39 +291,20 @@ std::string linkLog() {
 class LinkRecorder : public ::testing::Environment {
     void SetUp() override {
         SetEnvironmentVariableA("ORLO_LINK_LOG", linkLog().c_str());
-        for (const Replaced& value : HANDLERS) {
-            HKEY backup, key;
-            char old[2048];
-            DWORD size = sizeof old, type = REG_NONE;
-            RegCreateKeyA(HKEY_CURRENT_USER, BACKUP_KEY, &backup);
-            if (RegQueryValueExA(backup, value.backup, 0, 0, 0, 0) != ERROR_SUCCESS) {
-                if (RegOpenKeyA(value.root, value.key, &key) == ERROR_SUCCESS)
-                    RegQueryValueExA(key, value.name, 0, &type, (BYTE*)old, &size), RegCloseKey(key);
-                RegSetValueExA(backup, value.backup, 0, type == REG_SZ ? REG_SZ : REG_NONE, (BYTE*)old, type == REG_SZ ? size : 0);
-            }
-            RegCloseKey(backup);
-            const std::string text = value.name ? "" : "\"" + moduleFolder() + "link_recorder.exe\" \"%1\"";
-            RegCreateKeyA(value.root, value.key, &key);
-            RegSetValueExA(key, value.name, 0, REG_SZ, (const BYTE*)text.c_str(), (DWORD)text.size() + 1);
+        const std::string recorder = "\"" + moduleFolder() + "link_recorder.exe\" \"%1\"";
+        const struct {
+            HKEY root;
+            const char *key, *name;
+            std::string text;
+        } values[] = {{HKEY_CLASSES_ROOT, "http\\shell\\open\\command", 0, recorder},
+                      {HKEY_CLASSES_ROOT, "https\\shell\\open\\command", 0, recorder},
+                      {HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", "winebrowser.exe", ""}};
+        for (const auto& value : values) {
+            HKEY key;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(value.root, value.key, &key));
+            RegSetValueExA(key, value.name, 0, REG_SZ, (const BYTE*)value.text.c_str(), (DWORD)value.text.size() + 1);
             RegCloseKey(key);
         }
-    }
-    void TearDown() override {
-        HKEY backup, key;
-        if (RegOpenKeyA(HKEY_CURRENT_USER, BACKUP_KEY, &backup) != ERROR_SUCCESS) return;
-        for (const Replaced& value : HANDLERS) {
-            char old[2048];
-            DWORD size = sizeof old, type = 0;
-            if (RegQueryValueExA(backup, value.backup, 0, &type, (BYTE*)old, &size) != ERROR_SUCCESS ||
-                RegOpenKeyA(value.root, value.key, &key) != ERROR_SUCCESS)
-                continue;
-            if (type == REG_SZ) RegSetValueExA(key, value.name, 0, REG_SZ, (BYTE*)old, size);
-            else RegDeleteValueA(key, value.name);
-            RegCloseKey(key);
-        }
-        RegCloseKey(backup);
-        RegDeleteKeyA(HKEY_CURRENT_USER, BACKUP_KEY);
-        DeleteFileA(linkLog().c_str());
     }
 };
 ::testing::Environment* const linkRecorder = ::testing::AddGlobalTestEnvironment(new LinkRecorder);
