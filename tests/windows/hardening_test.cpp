@@ -281,12 +281,19 @@ TEST_F(Hardening, DoubleByteNamesAreJoinedCutAndRemoved) {
     ASSERT_WIN32(CreateDirectoryA(folder.c_str(), 0));
     const std::string program = folder + "\\OrloCastSetup.exe";
     ASSERT_WIN32(CopyFileA(INSTALLER.c_str(), program.c_str(), FALSE));
+    // A per-user Programs folder whose name ends in such a character: the
+    // Start-menu folders are made below it and removed again.
+    const std::string programs = scratch / "\x95\x5C";
+    ASSERT_WIN32(CreateDirectoryA(programs.c_str(), 0));
+    ProgramsValue dbcsPrograms(programs);
     const Snapshot before = takeSnapshot();
     ASSERT_EQ(0u, runProgram(wide(program), L"-h -i"));
     const std::string copy = places_.target + "\\OrloCastSetup.exe";
     EXPECT_EQ(readWholeFile(INSTALLER), readWholeFile(copy));
+    EXPECT_EQ(places_.target + "\\OrloCast.exe | " + places_.target + " |  | OrloCast",
+              shortcutFields(programs + "\\Fen March\\Orlo-Cast\\OrloCast.LNK"));
 
-    const std::string menu = places_.userMenu + "\\Orlo-Cast";
+    const std::string menu = programs + "\\Fen March\\Orlo-Cast";
     for (const char* sub : {"\\\x83\x5C", "\\\x83\x5C\\\x95\x5C", "\\\x83\x4A", "\\\x83\x4A\\\x83\x4C"}) {
         ASSERT_WIN32(CreateDirectoryA((menu + sub).c_str(), 0));  // ソ, ソ\表, カ, カ\キ
         writeFileBytes(menu + sub + "\\x.txt", "x");
