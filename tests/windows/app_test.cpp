@@ -404,29 +404,6 @@ TEST_F(App, UnattendedRunsEndWithTheProcedureResult) {
     EXPECT_EQ("0", userValue(PRODUCT_SETTINGS_KEY, "SysTray"));
 }
 
-TEST_F(App, VisibleAutoInstallFreezesTheWindowUntilDone) {
-    std::vector<TestFile> files = sampleFiles();
-    files[0].bytes.assign(24 << 20, 0);  // long enough to be caught at work
-    const std::string large = installerWith(scratch_, "large.exe", buildTestPackage(files));
-    Program setup;
-    ASSERT_TRUE(setup.open(large, "-i"));
-    EXPECT_TRUE(IsWindowVisible(setup.window));
-    HANDLE worker = 0;
-    ASSERT_TRUE(waitUntil([&] { return (worker = setup.tryHoldWorker(large)) != 0 || !setup.running(); }, LONG_WAIT) && worker);
-    DWORD_PTR answer = 0;
-    EXPECT_EQ(0, SendMessageTimeoutA(setup.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer)) << "the window answered";
-    Sleep(1200);  // more than two blink periods
-    int stage = 0;
-    EXPECT_EQ('N', Looks().of(grab(setup.window, INSIDE), &stage)) << "the frozen window changed its button";
-    ResumeThread(worker);
-    CloseHandle(worker);
-    // The completion command waits behind the install and is handled like
-    // any other: the link opens; its box ends at once, the quit is pending.
-    EXPECT_EQ(0u, setup.exitCode());
-    EXPECT_EQ(Links{ORLO_COMPLETION_LINK_TEXT}, openedLinks());
-    expectInstalledBy(large);
-}
-
 // ---- Single instance and the running product ---------------------------------------------
 
 // The lock is the mutex of exactly this name: held by anyone, every

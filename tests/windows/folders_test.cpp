@@ -120,6 +120,10 @@ TEST_F(Folders, TheTableStageByStage) {
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
     const std::string cwd = current, s = "S:\\", f = "F:\\", longPath = "D:" + std::string(490, 'w');
+    // The table when only the fallbacks gave folders, from the root of `root`.
+    auto fallbacks = [&](const std::string& root) {
+        return root + "\\Program Files\\ | " + cwd + " | " + cwd + " | " + root + "\\Fenmarch\\CommonAPP |  | Startup";
+    };
     const struct Scenario {
         const char* what;
         std::function<void()> setUp;
@@ -141,25 +145,25 @@ TEST_F(Folders, TheTableStageByStage) {
          f + "38 | " + f + "5 | " + f + "26 | " + f + "35 | " + f + "23 | Startup"},
         {"without SHELL32.DLL the second is not tried", [] {
              world.refuse = {"SHELL32.DLL"}, world.fakeFolder = true, world.windows = "D:\\WINDOWS"; },
-         "load SHELL32.DLL ", "D:\\Program Files\\ | " + cwd + " | " + cwd + " | D:\\Fenmarch\\CommonAPP |  | Startup"},
+         "load SHELL32.DLL ", fallbacks("D:")},
         {"both functions missing", [] { world.specialMissing = world.folderMissing = true, world.windows = "D:\\WINDOWS"; },
          "load SHELL32.DLL free load SHFOLDER.DLL free ",
-         "D:\\Program Files\\ | " + cwd + " | " + cwd + " | D:\\Fenmarch\\CommonAPP |  | Startup"},
+         fallbacks("D:")},
         {"fallbacks fill only what is empty", [] {
              world.fakeSpecial = world.fakeFolder = true, world.specialFailsFor = world.folderFailsFor = 38;
              world.windows = "D:\\WINDOWS"; },
          "load SHELL32.DLL S38/0 S5/1 S26/1 S35/1 S23/1 S7/1 free load SHFOLDER.DLL F38/0 free ",
          "D:\\Program Files\\ | " + s + "5 | " + s + "26 | " + s + "35 | " + s + "23 | " + s + "7"},
         {"unreadable Windows folder", [] { world.refuse = {"SHELL32.DLL"}, world.windowsResult = 0; },
-         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+         "load SHELL32.DLL ", fallbacks("C:")},
         {"a length it did not store", [] { world.refuse = {"SHELL32.DLL"}, world.windows = "D:\\WINDOWS", world.windowsResult = 5; },
-         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+         "load SHELL32.DLL ", fallbacks("C:")},
         {"more than 2000 characters", [] { world.refuse = {"SHELL32.DLL"}, world.windows = std::string(2000, 'w'); },
-         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+         "load SHELL32.DLL ", fallbacks("C:")},
         {"no drive is no root", [] { world.refuse = {"SHELL32.DLL"}, world.windows = "WINDOWS"; },
-         "load SHELL32.DLL ", "C:\\Program Files\\ | " + cwd + " | " + cwd + " | C:\\Fenmarch\\CommonAPP |  | Startup"},
+         "load SHELL32.DLL ", fallbacks("C:")},
         {"a share", [] { world.refuse = {"SHELL32.DLL"}, world.windows = "\\\\srv\\share\\WINDOWS"; },
-         "load SHELL32.DLL ", "\\\\srv\\Program Files\\ | " + cwd + " | " + cwd + " | \\\\srv\\Fenmarch\\CommonAPP |  | Startup"},
+         "load SHELL32.DLL ", fallbacks("\\\\srv")},
         {"fallbacks that do not fit stay empty", [&] {
              world.refuse = {"SHELL32.DLL"}, world.windows = longPath + "www", world.current = "Z:\\" + std::string(509, 'c'); },
          "load SHELL32.DLL ", longPath + "www\\Program Files\\ |  |  |  |  | Startup"},
