@@ -1,0 +1,403 @@
+// orlo-pack's commands, as a library: the command-line tool is a thin main()
+// around runOrloPack, and the fuzz target calls inspectFile and verifyFile,
+// so both exercise the same code.
+#include "tools/orlo_pack_lib.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "package/package.h"
+#include "tools/pe_file.h"
+
+namespace fs = std::filesystem;
+
+namespace orlo {
+namespace {
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const char* const USAGE =
+    "usage: orlo-pack build -o OUT NAME=PATH NAME=PATH NAME=PATH\n"
+    "       orlo-pack inspect FILE\n"
+    "       orlo-pack verify FILE\n"
+    "       orlo-pack extract FILE DIR\n";
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) throw InputError(path + ": is a folder, not a file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw InputError(path + ": read error");
+    return bytes;
+}
+
+// Writes through a temporary file and a rename, so a failed write never
+// leaves a half-written output under the final name.
+void writeFileAtomically(const fs::path& path, const uint8_t* bytes, size_t size) {
+    const fs::path temporary = path.string() + ".orlo-tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) throw InputError(path.string() + ": cannot create: " + std::strerror(errno));
+        out.write(reinterpret_cast<const char*>(bytes), (std::streamsize)size);
+        out.flush();
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            throw InputError(path.string() + ": write failed");
+        }
+    }
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        throw InputError(path.string() + ": cannot rename into place: " + ec.message());
+    }
+}
+
+std::string hex(const uint8_t* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < count; i++) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string entryName(const PackageEntry& entry) {
+    const int length = entryNameLength(&entry);
+    if (length < 0) return std::string(entry.name, PACKAGE_NAME_SIZE) + "<no terminator>";
+    return std::string(entry.name, (size_t)length);
+}
+
+// The package bytes of FILE: the file itself, or resource 10/100 of a PE file.
+std::vector<uint8_t> packageOf(const std::string& path, std::vector<uint8_t> file) {
+    if (orlo::looksLikePe(file)) {
+        try {
+            auto resource = orlo::findPeResource(file, 10, 100);
+            if (!resource) throw InputError(path + ": PE file has no package (resource RT_RCDATA 100)");
+            file = std::move(resource->bytes);
+        } catch (const orlo::PeError& e) {
+            throw InputError(path + ": " + e.what());
+        }
+    }
+    if (file.size() > 0xFFFFFFFFu) throw InputError(path + ": package is larger than 4 GiB");
+    if (file.size() <= PACKAGE_HEADER_SIZE)
+        throw InputError(path + ": package is truncated (" + std::to_string(file.size()) +
+                         " bytes; a package holds more than 468)");
+    return file;
+}
+
+PackageHeader headerOf(const std::vector<uint8_t>& image) {
+    PackageHeader header;
+    parsePackageHeader(image.data(), (uint32_t)image.size(), &header);
+    return header;
+}
+
+const char* describe(EntryOutcome outcome) {
+    switch (outcome) {
+        case ENTRY_OK: return "ok";
+        case ENTRY_OUT_OF_BOUNDS: return "region reaches past the end of the package";
+        case ENTRY_EMPTY: return "entry is empty (size 0)";
+        case ENTRY_DIGEST_MISMATCH: return "digest mismatch";
+    }
+    return "unknown";
+}
+
+struct Verdict {
+    PackageHeader header;
+    EntryOutcome outcomes[3];
+    bool nameSafe[3];
+    std::vector<uint8_t> plain;  // the image after in-place descrambling
+    bool allGood() const {
+        for (int i = 0; i < 3; i++)
+            if (outcomes[i] != ENTRY_OK || !nameSafe[i]) return false;
+        return true;
+    }
+};
+
+// Verifies a copy of the image exactly the way the installer extracts it.
+Verdict verifyImage(std::vector<uint8_t> image) {
+    Verdict v;
+    v.header = headerOf(image);
+    unpackPackageImage(image.data(), (uint32_t)image.size(), v.outcomes);
+    for (int i = 0; i < 3; i++) v.nameSafe[i] = entryNameIsSafe(&v.header.entries[i]) == 1;
+    v.plain = std::move(image);
+    return v;
+}
+
+int commandBuild(const std::vector<std::string>& args) {
+    std::string output;
+    std::vector<std::string> fileArguments;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (args[i] == "-o") {
+            if (i + 1 >= args.size()) throw UsageError("-o needs a file name");
+            output = args[++i];
+        } else {
+            fileArguments.push_back(args[i]);
+        }
+    }
+    if (output.empty()) throw UsageError("build needs -o OUT");
+    if (fileArguments.size() != 3)
+        throw UsageError("build needs exactly three NAME=PATH files, got " + std::to_string(fileArguments.size()));
+
+    std::string names[3];
+    std::vector<uint8_t> contents[3];
+    uint32_t sizes[3];
+    for (int i = 0; i < 3; i++) {
+        const size_t eq = fileArguments[i].find('=');
+        if (eq == std::string::npos) throw UsageError("'" + fileArguments[i] + "' is not NAME=PATH");
+        names[i] = fileArguments[i].substr(0, eq);
+        const std::string path = fileArguments[i].substr(eq + 1);
+        if (names[i].empty()) throw InputError("entry " + std::to_string(i) + ": the name is empty");
+        if (names[i].size() > 127)
+            throw InputError("entry " + std::to_string(i) + ": name '" + names[i] + "' is " +
+                             std::to_string(names[i].size()) + " bytes; at most 127 fit");
+        PackageEntry probe{};
+        std::memcpy(probe.name, names[i].data(), names[i].size());
+        if (!entryNameIsSafe(&probe))
+            throw InputError("entry " + std::to_string(i) + ": name '" + names[i] +
+                             "' is not a plain relative Windows path (the installer would refuse it)");
+        for (int j = 0; j < i; j++) {
+            if (strcasecmp(names[i].c_str(), names[j].c_str()) == 0)
+                throw InputError("entries " + std::to_string(j) + " and " + std::to_string(i) +
+                                 " have the same name '" + names[i] + "'");
+        }
+        contents[i] = readFile(path);
+        if (contents[i].empty()) throw InputError(path + ": file is empty; every entry needs at least one byte");
+        if (contents[i].size() > 0xFFFFFFFFu) throw InputError(path + ": file is larger than 4 GiB");
+        sizes[i] = (uint32_t)contents[i].size();
+    }
+    const uint32_t total = packageSizeFor(sizes);
+    if (total == 0) throw InputError("the three files together are larger than 4 GiB");
+    std::vector<uint8_t> image(total);
+    const char* namePointers[3] = {names[0].c_str(), names[1].c_str(), names[2].c_str()};
+    const uint8_t* dataPointers[3] = {contents[0].data(), contents[1].data(), contents[2].data()};
+    if (buildPackageImage(namePointers, dataPointers, sizes, image.data(), total) != 0)
+        throw InputError("package could not be built");
+    // Read it back the way the installer will before it is written out.
+    if (!verifyImage(image).allGood()) throw InputError("internal error: the new package does not verify");
+    writeFileAtomically(output, image.data(), image.size());
+    std::cout << output << ": " << total << " bytes\n";
+    return 0;
+}
+
+std::vector<std::string> entryLines(const PackageHeader& header) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3; i++) {
+        const PackageEntry& e = header.entries[i];
+        char line[320];
+        std::snprintf(line, sizeof line, "entry %d: %-32s offset %10u  size %10u  md5 %s", i, entryName(e).c_str(),
+                      e.offset, e.size, hex(e.digest, 16).c_str());
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Text taken from a file, with control characters, quotes and backslashes
+// escaped so that it stays on its line.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            if (c == '"' || c == '\\') out += '\\';
+            out += (char)c;
+        }
+    }
+    return out;
+}
+
+std::string quoted(const std::string& text) { return "\"" + printable(text) + "\""; }
+
+std::string hex32(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*x", digits, value);
+    return text;
+}
+
+std::string dotted(uint32_t high, uint32_t low) {
+    return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." + std::to_string(low >> 16) + "." +
+           std::to_string(low & 0xFFFF);
+}
+
+// The lines inspect adds for an executable: resource table, version block,
+// manifest. Everything is decoded before anything is printed, so a damaged
+// file yields the error line alone.
+std::vector<std::string> describeExecutable(const std::vector<uint8_t>& file) {
+    std::vector<std::string> lines;
+    const std::vector<orlo::PeResource> resources = orlo::readPeResources(file);
+    lines.push_back("resources: " + std::to_string(resources.size()));
+    const orlo::PeResource* version = nullptr;
+    const orlo::PeResource* manifest = nullptr;
+    for (const orlo::PeResource& resource : resources) {
+        char head[96];
+        std::snprintf(head, sizeof head, "resource %-15s %5u  language %5u  size %10zu",
+                      orlo::resourceTypeName(resource.type).c_str(), resource.id, resource.language,
+                      resource.bytes.size());
+        const std::string detail = orlo::describeResource(resource);
+        lines.push_back(head + (detail.empty() ? "" : "  " + detail));
+        if (resource.type == 16 && resource.id == 1 && !version) version = &resource;
+        if (resource.type == 24 && resource.id == 1 && !manifest) manifest = &resource;
+    }
+
+    if (!version) {
+        lines.push_back("version: none");
+    } else {
+        const orlo::VersionInfo info = orlo::parseVersionInfo(version->bytes);
+        if (info.hasFixedPart) {
+            lines.push_back("version: file " + dotted(info.fileVersionHigh, info.fileVersionLow) + ", product " +
+                            dotted(info.productVersionHigh, info.productVersionLow) + ", flags mask " +
+                            hex32(info.flagsMask, 1) + ", flags " + hex32(info.flags, 1) + ", os " +
+                            hex32(info.os, 1) + ", type " + hex32(info.type, 1) + ", subtype " +
+                            hex32(info.subtype, 1));
+        } else {
+            lines.push_back("version: no fixed part");
+        }
+        for (const auto& table : info.stringTables) {
+            lines.push_back("version strings " + printable(table.key) + ":");
+            for (const auto& s : table.strings) lines.push_back("  " + printable(s.first) + " = " + quoted(s.second));
+        }
+        for (uint32_t t : info.translations)
+            lines.push_back("version translation: language " + hex32(t & 0xFFFF, 4) + ", code page " +
+                            hex32(t >> 16, 4));
+    }
+
+    if (!manifest) {
+        lines.push_back("manifest: none");
+    } else {
+        const orlo::ManifestInfo info = orlo::parseManifest(manifest->bytes);
+        if (!info.assemblyIdentity.empty()) {
+            std::string line = "manifest assemblyIdentity:";
+            for (const auto& a : info.assemblyIdentity) line += " " + printable(a.first) + "=" + quoted(a.second);
+            lines.push_back(line);
+        }
+        for (const auto& d : info.descriptions) lines.push_back("manifest description: " + quoted(d));
+        for (const auto& level : info.executionLevels)
+            lines.push_back("manifest requestedExecutionLevel: " + printable(level));
+        for (const auto& id : info.supportedOs) lines.push_back("manifest supportedOS: " + printable(id));
+    }
+    return lines;
+}
+
+int commandInspect(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw UsageError("inspect needs one FILE");
+    for (const std::string& line : inspectFile(args[0], readFile(args[0]))) std::printf("%s\n", line.c_str());
+    return 0;
+}
+
+int commandVerify(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw UsageError("verify needs one FILE");
+    const VerifyReport report = verifyFile(args[0], readFile(args[0]));
+    for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());
+    return report.verified ? 0 : 1;
+}
+
+int commandExtract(const std::vector<std::string>& args) {
+    if (args.size() != 2) throw UsageError("extract needs FILE and DIR");
+    const Verdict v = verifyImage(packageOf(args[0], readFile(args[0])));
+    const fs::path dir = args[1];
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw InputError(dir.string() + ": cannot create: " + ec.message());
+    int failed = 0;
+    for (int i = 0; i < 3; i++) {
+        const PackageEntry& e = v.header.entries[i];
+        const std::string name = entryName(e);
+        if (v.outcomes[i] != ENTRY_OK) {
+            std::fprintf(stderr, "orlo-pack: entry %d %s: not written: %s\n", i, name.c_str(), describe(v.outcomes[i]));
+            failed++;
+            continue;
+        }
+        if (!v.nameSafe[i]) {
+            std::fprintf(stderr, "orlo-pack: entry %d %s: not written: name would leave %s\n", i, name.c_str(),
+                         dir.string().c_str());
+            failed++;
+            continue;
+        }
+        std::string relative = name;
+        for (char& c : relative)
+            if (c == '\\') c = '/';
+        const fs::path target = dir / relative;
+        fs::create_directories(target.parent_path(), ec);
+        writeFileAtomically(target, v.plain.data() + e.offset, e.size);
+        std::printf("%s\n", target.string().c_str());
+    }
+    return failed ? 1 : 0;
+}
+
+}  // namespace
+
+std::vector<std::string> inspectFile(const std::string& path, const std::vector<uint8_t>& file) {
+    const std::vector<uint8_t> image = packageOf(path, file);
+    std::vector<std::string> executable;
+    if (looksLikePe(file)) {
+        try {
+            executable = describeExecutable(file);
+        } catch (const PeError& e) {
+            throw InputError(path + ": " + e.what());
+        }
+    }
+    std::vector<std::string> lines = {"package: " + std::to_string(image.size()) + " bytes"};
+    for (const std::string& line : entryLines(headerOf(image))) lines.push_back(line);
+    lines.insert(lines.end(), executable.begin(), executable.end());
+    return lines;
+}
+
+VerifyReport verifyFile(const std::string& path, const std::vector<uint8_t>& file) {
+    const Verdict v = verifyImage(packageOf(path, file));
+    VerifyReport report;
+    for (int i = 0; i < 3; i++) {
+        const std::string head = "entry " + std::to_string(i) + " " + entryName(v.header.entries[i]) + ": ";
+        if (v.outcomes[i] != ENTRY_OK)
+            report.lines.push_back(head + "FAILED: " + describe(v.outcomes[i]));
+        else if (!v.nameSafe[i])
+            report.lines.push_back(head + "FAILED: name is not a plain relative path");
+        else
+            report.lines.push_back(head + "ok");
+    }
+    report.verified = v.allGood();
+    report.lines.push_back(report.verified ? "package verifies" : "package does NOT verify");
+    return report;
+}
+
+int runOrloPack(std::vector<std::string> args) {
+    try {
+        if (args.empty()) throw UsageError("no command given");
+        if (args[0] == "-h" || args[0] == "--help") {
+            std::cout << USAGE;
+            return 0;
+        }
+        const std::string command = args[0];
+        args.erase(args.begin());
+        if (command == "build") return commandBuild(args);
+        if (command == "inspect") return commandInspect(args);
+        if (command == "verify") return commandVerify(args);
+        if (command == "extract") return commandExtract(args);
+        throw UsageError("unknown command '" + command + "'");
+    } catch (const UsageError& e) {
+        std::cerr << "orlo-pack: error: " << e.what() << "\n" << USAGE;
+        return 2;
+    } catch (const InputError& e) {
+        std::cerr << "orlo-pack: error: " << e.what() << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "orlo-pack: error: " << e.what() << "\n";
+        return 2;
+    }
+}
+
+}  // namespace orlo
