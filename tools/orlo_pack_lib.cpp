@@ -3,12 +3,19 @@
 // so both exercise the same code.
 #include "tools/orlo_pack_lib.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -41,28 +48,80 @@ std::vector<uint8_t> readFile(const std::string& path) {
     return bytes;
 }
 
-// Writes through a temporary file and a rename, so a failed write never
-// leaves a half-written output under the final name.
-void writeFileAtomically(const fs::path& path, const uint8_t* bytes, size_t size) {
-    const fs::path temporary = path.string() + ".orlo-tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw InputError(path.string() + ": cannot create: " + std::strerror(errno));
-        out.write(reinterpret_cast<const char*>(bytes), (std::streamsize)size);
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            throw InputError(path.string() + ": write failed");
+// A write that failed: one line naming the path.
+struct WriteError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// An open folder; files are created relative to it, so a folder swapped
+// for a link after it was opened is never written through.
+class Folder {
+public:
+    // The folder the user named (links in that path are the user's own).
+    explicit Folder(const fs::path& path) : fd_(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), path_(path) {
+        if (fd_ < 0) throw WriteError(path.string() + ": cannot open folder: " + std::strerror(errno));
+    }
+    Folder(Folder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+    Folder& operator=(Folder&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        std::swap(path_, other.path_);
+        return *this;
+    }
+    ~Folder() {
+        if (fd_ >= 0) close(fd_);
+    }
+
+    // The subfolder `name`, created if missing. Refuses a link.
+    Folder enter(const std::string& name) const {
+        const fs::path path = path_ / name;
+        if (mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST)
+            throw WriteError(path.string() + ": cannot create folder: " + std::strerror(errno));
+        const int fd = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            struct stat st;
+            if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                throw WriteError(path.string() + " is a link; links are not written through");
+            throw WriteError(path.string() + ": cannot open folder: " + std::strerror(error));
+        }
+        return Folder(fd, path);
+    }
+
+    // Writes `name` whole or not at all: a new temporary file with a random
+    // name, created exclusively (never through an existing name or link),
+    // then renamed over `name` (a link of that name is replaced, not followed).
+    void writeFile(const std::string& name, const uint8_t* bytes, size_t size) const {
+        const fs::path path = path_ / name;
+        std::random_device random;
+        std::string temporary;
+        int fd = -1;
+        for (int attempt = 0; fd < 0 && attempt < 16; attempt++) {
+            char unique[32];
+            std::snprintf(unique, sizeof unique, ".orlo-%08x%08x.orlo-tmp", (unsigned)random(), (unsigned)random());
+            temporary = unique;
+            fd = openat(fd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+        if (fd < 0) throw WriteError(path.string() + ": cannot create: " + std::strerror(errno));
+        int error = 0;
+        for (size_t done = 0; done < size && !error;) {
+            const ssize_t n = ::write(fd, bytes + done, std::min<size_t>(size - done, 1 << 20));
+            if (n > 0) done += (size_t)n;
+            else if (n < 0 && errno != EINTR) error = errno;
+        }
+        if (close(fd) != 0 && !error) error = errno;
+        if (!error && renameat(fd_, temporary.c_str(), fd_, name.c_str()) != 0) error = errno;
+        if (error) {
+            unlinkat(fd_, temporary.c_str(), 0);
+            throw WriteError(path.string() + ": cannot write: " + std::strerror(error));
         }
     }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        throw InputError(path.string() + ": cannot rename into place: " + ec.message());
-    }
-}
+
+private:
+    Folder(int fd, fs::path path) : fd_(fd), path_(std::move(path)) {}
+    int fd_;
+    fs::path path_;
+};
 
 std::string hex(const uint8_t* bytes, size_t count) {
     static const char digits[] = "0123456789abcdef";
@@ -76,8 +135,18 @@ std::string hex(const uint8_t* bytes, size_t count) {
 
 std::string entryName(const PackageEntry& entry) {
     const int length = entryNameLength(&entry);
-    if (length < 0) return std::string(entry.name, PACKAGE_NAME_SIZE) + "<no terminator>";
-    return std::string(entry.name, (size_t)length);
+    return std::string(entry.name, length < 0 ? PACKAGE_NAME_SIZE : (size_t)length);
+}
+
+// The name as printed: control characters escaped, so it stays on its line.
+std::string shownName(const PackageEntry& entry) {
+    std::string out;
+    for (unsigned char c : entryName(entry)) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+        out += c < 0x20 || c == 0x7F ? escaped : std::string(1, (char)c);
+    }
+    return entryNameLength(&entry) < 0 ? out + "<no terminator>" : out;
 }
 
 // The package bytes of FILE: the file itself, or resource 10/100 of a PE file.
@@ -118,7 +187,6 @@ struct Verdict {
     PackageHeader header;
     EntryOutcome outcomes[3];
     bool nameSafe[3];
-    std::vector<uint8_t> plain;  // the image after in-place descrambling
     bool allGood() const {
         for (int i = 0; i < 3; i++)
             if (outcomes[i] != ENTRY_OK || !nameSafe[i]) return false;
@@ -132,7 +200,6 @@ Verdict verifyImage(std::vector<uint8_t> image) {
     v.header = headerOf(image);
     unpackPackageImage(image.data(), (uint32_t)image.size(), v.outcomes);
     for (int i = 0; i < 3; i++) v.nameSafe[i] = entryNameIsSafe(&v.header.entries[i]) == 1;
-    v.plain = std::move(image);
     return v;
 }
 
@@ -187,7 +254,14 @@ int commandBuild(const std::vector<std::string>& args) {
         throw InputError("package could not be built");
     // Read it back the way the installer will before it is written out.
     if (!verifyImage(image).allGood()) throw InputError("internal error: the new package does not verify");
-    writeFileAtomically(output, image.data(), image.size());
+    const fs::path out = output;
+    if (out.filename().empty() || fs::is_directory(out)) throw InputError(output + ": is a folder, not a file");
+    try {
+        Folder(out.parent_path().empty() ? fs::path(".") : out.parent_path()).writeFile(out.filename(), image.data(),
+                                                                                      image.size());
+    } catch (const WriteError& e) {
+        throw InputError(e.what());
+    }
     std::cout << output << ": " << total << " bytes\n";
     return 0;
 }
@@ -197,7 +271,7 @@ std::vector<std::string> entryLines(const PackageHeader& header) {
     for (int i = 0; i < 3; i++) {
         const PackageEntry& e = header.entries[i];
         char line[320];
-        std::snprintf(line, sizeof line, "entry %d: %-32s offset %10u  size %10u  md5 %s", i, entryName(e).c_str(),
+        std::snprintf(line, sizeof line, "entry %d: %-32s offset %10u  size %10u  md5 %s", i, shownName(e).c_str(),
                       e.offset, e.size, hex(e.digest, 16).c_str());
         lines.push_back(line);
     }
@@ -306,35 +380,60 @@ int commandVerify(const std::vector<std::string>& args) {
     return report.verified ? 0 : 1;
 }
 
+// Extracts in the installer's order: entry k is descrambled in place,
+// checked and written before entry k+1's region is touched, so a later
+// region that overlaps an earlier one cannot change a file already checked.
+// An entry that fails is reported and counted; the others still go out.
 int commandExtract(const std::vector<std::string>& args) {
     if (args.size() != 2) throw UsageError("extract needs FILE and DIR");
-    const Verdict v = verifyImage(packageOf(args[0], readFile(args[0])));
+    std::vector<uint8_t> image = packageOf(args[0], readFile(args[0]));
+    const PackageHeader header = headerOf(image);
     const fs::path dir = args[1];
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) throw InputError(dir.string() + ": cannot create: " + ec.message());
+    std::optional<Folder> top;
+    try {
+        top.emplace(dir);
+    } catch (const WriteError& e) {
+        throw InputError(e.what());
+    }
+    const Folder* const root = &*top;
+    PackageChain chain;
+    startPackageChain(&chain);
     int failed = 0;
     for (int i = 0; i < 3; i++) {
-        const PackageEntry& e = v.header.entries[i];
-        const std::string name = entryName(e);
-        if (v.outcomes[i] != ENTRY_OK) {
-            std::fprintf(stderr, "orlo-pack: entry %d %s: not written: %s\n", i, name.c_str(), describe(v.outcomes[i]));
-            failed++;
-            continue;
+        const PackageEntry& e = header.entries[i];
+        const EntryOutcome outcome = unpackEntryInPlace(image.data(), (uint32_t)image.size(), &e, &chain);
+        std::string problem;
+        if (outcome != ENTRY_OK) {
+            problem = describe(outcome);
+        } else if (!entryNameIsSafe(&e)) {
+            problem = "name would leave " + dir.string();
+        } else {
+            // A safe name: backslash-separated components, none "." or "..".
+            const std::string name = entryName(e);
+            try {
+                std::optional<Folder> inner;
+                const Folder* folder = root;
+                size_t start = 0;
+                for (size_t end; (end = name.find('\\', start)) != std::string::npos; start = end + 1) {
+                    inner = folder->enter(name.substr(start, end - start));
+                    folder = &*inner;
+                }
+                folder->writeFile(name.substr(start), image.data() + e.offset, e.size);
+                std::string relative = name;
+                std::replace(relative.begin(), relative.end(), '\\', '/');
+                std::printf("%s\n", (dir / relative).string().c_str());
+            } catch (const WriteError& w) {
+                problem = w.what();
+            }
         }
-        if (!v.nameSafe[i]) {
-            std::fprintf(stderr, "orlo-pack: entry %d %s: not written: name would leave %s\n", i, name.c_str(),
-                         dir.string().c_str());
+        if (!problem.empty()) {
+            std::fprintf(stderr, "orlo-pack: error: entry %d %s: not written: %s\n", i,
+                         shownName(e).c_str(), problem.c_str());
             failed++;
-            continue;
         }
-        std::string relative = name;
-        for (char& c : relative)
-            if (c == '\\') c = '/';
-        const fs::path target = dir / relative;
-        fs::create_directories(target.parent_path(), ec);
-        writeFileAtomically(target, v.plain.data() + e.offset, e.size);
-        std::printf("%s\n", target.string().c_str());
     }
     return failed ? 1 : 0;
 }
@@ -361,7 +460,7 @@ VerifyReport verifyFile(const std::string& path, const std::vector<uint8_t>& fil
     const Verdict v = verifyImage(packageOf(path, file));
     VerifyReport report;
     for (int i = 0; i < 3; i++) {
-        const std::string head = "entry " + std::to_string(i) + " " + entryName(v.header.entries[i]) + ": ";
+        const std::string head = "entry " + std::to_string(i) + " " + shownName(v.header.entries[i]) + ": ";
         if (v.outcomes[i] != ENTRY_OK)
             report.lines.push_back(head + "FAILED: " + describe(v.outcomes[i]));
         else if (!v.nameSafe[i])

@@ -2,10 +2,12 @@
 // and extract, and a one-line error for every kind of bad input.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -177,6 +179,103 @@ TEST_F(OrloPack, BadInputGetsOneLineErrorAndNonZeroExit) {
         EXPECT_NE(std::string::npos, r.output.find(c.mentions)) << c.arguments << "\n" << r.output;
     }
     EXPECT_FALSE(fs::exists(path("x")));
+}
+
+// The installer's order: entry k is descrambled, checked and written before
+// entry k+1's region is touched, so an overlapping later region never
+// changes the bytes of a file already checked.
+TEST_F(OrloPack, ExtractWritesEachEntryBeforeTouchingTheNextRegion) {
+    const std::vector<uint8_t> good = orlotest::buildTestPackage(files_);
+    for (const bool matchingDigest : {false, true}) {
+        std::vector<uint8_t> image = good;
+        PackageEntry* second = orlotest::entryAt(image, 1);
+        second->offset = orlotest::entryAt(image, 0)->offset;
+        second->size = 100;
+        // The chain as the installer runs it; entry 1's digest made to match
+        // or not, and entry 2 scrambled afresh for the chain's new key.
+        std::vector<uint8_t> copy = image;
+        PackageChain chain;
+        startPackageChain(&chain);
+        for (int i = 0; i < 2; i++)
+            unpackEntryInPlace(copy.data(), (uint32_t)copy.size(), orlotest::entryAt(image, i), &chain);
+        if (matchingDigest) md5Digest(copy.data() + second->offset, 100, second->digest);
+        const PackageEntry* third = orlotest::entryAt(image, 2);
+        std::copy(files_[2].bytes.begin(), files_[2].bytes.end(), image.begin() + third->offset);
+        scramblePackageBytes(chain.seed, image.data() + third->offset, third->size, chain.key);
+        write("o.pkg", image);
+        fs::remove_all(path("out"));
+        const ToolRun extracted = run("extract " + path("o.pkg").string() + " " + path("out").string());
+        EXPECT_EQ(matchingDigest ? 0 : 1, extracted.exitCode) << extracted.output;
+        EXPECT_EQ(matchingDigest ? 0 : 1, run("verify " + path("o.pkg").string()).exitCode);
+        EXPECT_EQ(read(path("out") / files_[0].name), files_[0].bytes) << matchingDigest;
+        EXPECT_EQ(read(path("out") / files_[2].name), files_[2].bytes) << matchingDigest;
+        EXPECT_EQ(matchingDigest, fs::exists(path("out") / files_[1].name));
+        if (matchingDigest) {
+            uint8_t digest[16];
+            const std::vector<uint8_t> written = read(path("out") / files_[1].name);
+            md5Digest(written.data(), (uint32_t)written.size(), digest);
+            EXPECT_EQ(0, memcmp(digest, second->digest, 16));
+        }
+    }
+}
+
+// An entry that cannot be written is counted and the others are still
+// written (exit 1); links in the output folder are never written through.
+TEST_F(OrloPack, ExtractGoesOnPastEntriesItCannotWriteAndNeverFollowsLinks) {
+    std::vector<orlotest::TestFile> nested = files_;
+    nested[0].name = "docs";
+    nested[1].name = "docs\\readme.txt";
+    write("nested.pkg", orlotest::buildTestPackage(nested));
+    std::vector<orlotest::TestFile> sub = files_;
+    sub[1].name = "docs\\readme.txt";
+    write("sub.pkg", orlotest::buildTestPackage(sub));
+    write("good.pkg", orlotest::buildTestPackage(files_));
+    const fs::path out = path("out"), victim = path("victim");
+    struct Case {
+        std::string what, package;
+        std::function<void()> plant;
+        int failingEntry;  // -1: all three written
+        std::string mentions;
+    };
+    const std::vector<Case> cases = {
+        {"a file where a folder is needed", "nested.pkg", [] {}, 1, "docs"},
+        {"a folder where the file goes", "good.pkg", [&] { fs::create_directories(out / files_[2].name); }, 2,
+         files_[2].name},
+        {"a subfolder that is a link", "sub.pkg", [&] { fs::create_directory_symlink(victim, out / "docs"); }, 1,
+         (out / "docs").string() + " is a link"},
+        {"a link at the old temporary name", "good.pkg",
+         [&] { fs::create_symlink(victim / "f", out / (files_[0].name + ".orlo-tmp")); }, -1, ""},
+        {"a link at the file's own name", "good.pkg", [&] { fs::create_symlink(victim / "f", out / files_[0].name); },
+         -1, ""},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(out);
+        fs::remove_all(victim);
+        fs::create_directories(out);
+        fs::create_directories(victim);
+        write("victim/f", {'k', 'e', 'e', 'p'});
+        c.plant();
+        const ToolRun r = run("extract " + path(c.package).string() + " " + out.string());
+        EXPECT_EQ(c.failingEntry < 0 ? 0 : 1, r.exitCode) << c.what << "\n" << r.output;
+        EXPECT_NE(std::string::npos, r.output.find(c.mentions)) << c.what << "\n" << r.output;
+        if (c.failingEntry >= 0)
+            EXPECT_NE(std::string::npos, r.output.find("orlo-pack: error: entry " + std::to_string(c.failingEntry)))
+                << c.what << "\n" << r.output;
+        // Every other entry was written; nothing reached the link's target.
+        EXPECT_EQ(read(out / files_[2 - (c.failingEntry == 2)].name), files_[2 - (c.failingEntry == 2)].bytes) << c.what;
+        EXPECT_EQ(read(victim / "f"), std::vector<uint8_t>({'k', 'e', 'e', 'p'})) << c.what;
+        EXPECT_EQ(1u, (size_t)std::distance(fs::directory_iterator(victim), fs::directory_iterator())) << c.what;
+    }
+    // build's output: a link at the old temporary name or at the output's name.
+    for (const std::string link : {"p.pkg.orlo-tmp", "p.pkg"}) {
+        fs::remove_all(path("p.pkg"));
+        fs::remove_all(path("p.pkg.orlo-tmp"));
+        fs::create_symlink(victim / "f", path(link));
+        const ToolRun built = run(buildArguments("p.pkg"));
+        EXPECT_EQ(0, built.exitCode) << link << "\n" << built.output;
+        EXPECT_EQ(read(victim / "f"), std::vector<uint8_t>({'k', 'e', 'e', 'p'})) << link;
+        EXPECT_FALSE(fs::is_symlink(path("p.pkg"))) << link;
+    }
 }
 
 }  // namespace
