@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -43,7 +44,9 @@ std::vector<uint8_t> readFile(const std::string& path) {
     if (fs::is_directory(path, ec)) throw InputError(path + ": is a folder, not a file");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw InputError(path + ": cannot open: " + std::strerror(errno));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.insert(bytes.end(), chunk, chunk + in.gcount());
     if (in.bad()) throw InputError(path + ": read error");
     return bytes;
 }
@@ -147,24 +150,6 @@ std::string shownName(const PackageEntry& entry) {
         out += c < 0x20 || c == 0x7F ? escaped : std::string(1, (char)c);
     }
     return entryNameLength(&entry) < 0 ? out + "<no terminator>" : out;
-}
-
-// The package bytes of FILE: the file itself, or resource 10/100 of a PE file.
-std::vector<uint8_t> packageOf(const std::string& path, std::vector<uint8_t> file) {
-    if (orlo::looksLikePe(file)) {
-        try {
-            auto resource = orlo::findPeResource(file, 10, 100);
-            if (!resource) throw InputError(path + ": PE file has no package (resource RT_RCDATA 100)");
-            file = std::move(resource->bytes);
-        } catch (const orlo::PeError& e) {
-            throw InputError(path + ": " + e.what());
-        }
-    }
-    if (file.size() > 0xFFFFFFFFu) throw InputError(path + ": package is larger than 4 GiB");
-    if (file.size() <= PACKAGE_HEADER_SIZE)
-        throw InputError(path + ": package is truncated (" + std::to_string(file.size()) +
-                         " bytes; a package holds more than 468)");
-    return file;
 }
 
 PackageHeader headerOf(const std::vector<uint8_t>& image) {
@@ -311,18 +296,17 @@ std::string dotted(uint32_t high, uint32_t low) {
 // The lines inspect adds for an executable: resource table, version block,
 // manifest. Everything is decoded before anything is printed, so a damaged
 // file yields the error line alone.
-std::vector<std::string> describeExecutable(const std::vector<uint8_t>& file) {
+std::vector<std::string> describeExecutable(const std::vector<PeResource>& resources) {
     std::vector<std::string> lines;
-    const std::vector<orlo::PeResource> resources = orlo::readPeResources(file);
     lines.push_back("resources: " + std::to_string(resources.size()));
-    const orlo::PeResource* version = nullptr;
-    const orlo::PeResource* manifest = nullptr;
-    for (const orlo::PeResource& resource : resources) {
+    const PeResource* version = nullptr;
+    const PeResource* manifest = nullptr;
+    for (const PeResource& resource : resources) {
         char head[96];
         std::snprintf(head, sizeof head, "resource %-15s %5u  language %5u  size %10zu",
-                      orlo::resourceTypeName(resource.type).c_str(), resource.id, resource.language,
+                      resourceTypeName(resource.type).c_str(), resource.id, resource.language,
                       resource.bytes.size());
-        const std::string detail = orlo::describeResource(resource);
+        const std::string detail = describeResource(resource);
         lines.push_back(head + (detail.empty() ? "" : "  " + detail));
         if (resource.type == 16 && resource.id == 1 && !version) version = &resource;
         if (resource.type == 24 && resource.id == 1 && !manifest) manifest = &resource;
@@ -331,7 +315,7 @@ std::vector<std::string> describeExecutable(const std::vector<uint8_t>& file) {
     if (!version) {
         lines.push_back("version: none");
     } else {
-        const orlo::VersionInfo info = orlo::parseVersionInfo(version->bytes);
+        const VersionInfo info = parseVersionInfo(version->bytes);
         if (info.hasFixedPart) {
             lines.push_back("version: file " + dotted(info.fileVersionHigh, info.fileVersionLow) + ", product " +
                             dotted(info.productVersionHigh, info.productVersionLow) + ", flags mask " +
@@ -353,7 +337,7 @@ std::vector<std::string> describeExecutable(const std::vector<uint8_t>& file) {
     if (!manifest) {
         lines.push_back("manifest: none");
     } else {
-        const orlo::ManifestInfo info = orlo::parseManifest(manifest->bytes);
+        const ManifestInfo info = parseManifest(manifest->bytes);
         if (!info.assemblyIdentity.empty()) {
             std::string line = "manifest assemblyIdentity:";
             for (const auto& a : info.assemblyIdentity) line += " " + printable(a.first) + "=" + quoted(a.second);
@@ -365,6 +349,67 @@ std::vector<std::string> describeExecutable(const std::vector<uint8_t>& file) {
         for (const auto& id : info.supportedOs) lines.push_back("manifest supportedOS: " + printable(id));
     }
     return lines;
+}
+
+// The installer looks up the package (RT_RCDATA 100), the background
+// (RT_BITMAP 101), the icon group (RT_GROUP_ICON 100) and the icon images
+// the group names by ID alone; Windows then picks among their languages by
+// the thread's language. With more than one copy of any of them, Windows
+// may load another one than the one checked here, so the file is refused.
+void refuseAmbiguousLookups(const std::vector<PeResource>& resources) {
+    std::map<std::pair<uint32_t, uint32_t>, std::vector<uint32_t>> languages;
+    std::vector<std::pair<uint32_t, uint32_t>> lookedUp = {{10, 100}, {2, 101}, {14, 100}};
+    for (const PeResource& r : resources) {
+        languages[{r.type, r.id}].push_back(r.language);
+        if (r.type != 14 || r.id != 100) continue;
+        const std::vector<uint8_t>& g = r.bytes;
+        const size_t count = g.size() >= 6 ? (g[4] | g[5] << 8) : 0;
+        for (size_t at = 6; at - 6 < 14 * count && at + 14 <= g.size(); at += 14)
+            lookedUp.push_back({3, (uint32_t)(g[at + 12] | g[at + 13] << 8)});
+    }
+    for (const auto& key : lookedUp) {
+        const std::vector<uint32_t>& found = languages[key];
+        if (found.size() < 2) continue;
+        std::string list;
+        for (uint32_t language : found) list += (list.empty() ? "" : ", ") + std::to_string(language);
+        throw PeError(resourceTypeName(key.first) + " " + std::to_string(key.second) + " is present " +
+                      std::to_string(found.size()) + " times (languages " + list +
+                      "); Windows would pick one by the user's language");
+    }
+}
+
+// What FILE holds: a package, or an installer whose resources are read
+// whole (any damage refuses it) and whose package is RT_RCDATA 100.
+struct Input {
+    std::vector<uint8_t> package;
+    std::vector<std::string> executableLines;  // inspect's lines on the resources
+};
+
+Input openInput(const std::string& path, const std::vector<uint8_t>& file) {
+    Input input;
+    if (!looksLikePe(file)) {
+        input.package = file;
+    } else {
+        try {
+            std::vector<PeResource> resources = readPeResources(file);
+            refuseAmbiguousLookups(resources);
+            input.executableLines = describeExecutable(resources);
+            bool found = false;
+            for (PeResource& r : resources) {
+                if (r.type != 10 || r.id != 100) continue;
+                input.package = std::move(r.bytes);
+                found = true;
+            }
+            if (!found) throw InputError(path + ": PE file has no package (resource RT_RCDATA 100)");
+        } catch (const PeError& e) {
+            throw InputError(path + ": " + e.what());
+        }
+    }
+    if (input.package.size() > 0xFFFFFFFFu) throw InputError(path + ": package is larger than 4 GiB");
+    if (input.package.size() <= PACKAGE_HEADER_SIZE)
+        throw InputError(path + ": package is truncated (" + std::to_string(input.package.size()) +
+                         " bytes; a package holds more than 468)");
+    return input;
 }
 
 int commandInspect(const std::vector<std::string>& args) {
@@ -386,7 +431,7 @@ int commandVerify(const std::vector<std::string>& args) {
 // An entry that fails is reported and counted; the others still go out.
 int commandExtract(const std::vector<std::string>& args) {
     if (args.size() != 2) throw UsageError("extract needs FILE and DIR");
-    std::vector<uint8_t> image = packageOf(args[0], readFile(args[0]));
+    std::vector<uint8_t> image = openInput(args[0], readFile(args[0])).package;
     const PackageHeader header = headerOf(image);
     const fs::path dir = args[1];
     std::error_code ec;
@@ -441,23 +486,15 @@ int commandExtract(const std::vector<std::string>& args) {
 }  // namespace
 
 std::vector<std::string> inspectFile(const std::string& path, const std::vector<uint8_t>& file) {
-    const std::vector<uint8_t> image = packageOf(path, file);
-    std::vector<std::string> executable;
-    if (looksLikePe(file)) {
-        try {
-            executable = describeExecutable(file);
-        } catch (const PeError& e) {
-            throw InputError(path + ": " + e.what());
-        }
-    }
-    std::vector<std::string> lines = {"package: " + std::to_string(image.size()) + " bytes"};
-    for (const std::string& line : entryLines(headerOf(image))) lines.push_back(line);
-    lines.insert(lines.end(), executable.begin(), executable.end());
+    const Input input = openInput(path, file);
+    std::vector<std::string> lines = {"package: " + std::to_string(input.package.size()) + " bytes"};
+    for (const std::string& line : entryLines(headerOf(input.package))) lines.push_back(line);
+    lines.insert(lines.end(), input.executableLines.begin(), input.executableLines.end());
     return lines;
 }
 
 VerifyReport verifyFile(const std::string& path, const std::vector<uint8_t>& file) {
-    const Verdict v = verifyImage(packageOf(path, file));
+    const Verdict v = verifyImage(openInput(path, file).package);
     VerifyReport report;
     for (int i = 0; i < 3; i++) {
         const std::string head = "entry " + std::to_string(i) + " " + shownName(v.header.entries[i]) + ": ";
