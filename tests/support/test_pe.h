@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -215,5 +217,111 @@ inline Bytes iconGroup(const std::vector<uint16_t>& ids) {
 
 // A 4-bit icon image of 16x16: palette, colour rows, mask rows.
 inline Bytes iconImage() { return dib(16, 32, 4, 0, 64 + 128 + 64); }
+
+// ---------------------------------------------------------------------------
+// An installer's resources, and executables that must be refused.
+
+const char* const MANIFEST =
+    "\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- <requestedExecutionLevel level=\"asInvoker\"/> -->\n"
+    "<asmv1:assembly xmlns:asmv1=\"urn:schemas-microsoft-com:asm.v1\">\n"
+    "<asmv1:assemblyIdentity name=\"A&amp;B\" version='2.0.0.0'/><description> Fish &#x26; chips </description>\n"
+    "<supportedOS Id=\"{one}\"/><asmv3:requestedExecutionLevel uiAccess=\"false\" level = \"highestAvailable\"/>\n"
+    "</asmv1:assembly>\n";
+
+inline Bytes sampleVersion() {
+    Bytes fixed(52, 0), translation(4, 0);
+    put32(fixed, 0, 0xFEEF04BD);
+    put32(fixed, 8, 0x00020003);   // file 2.3.4.5
+    put32(fixed, 12, 0x00040005);
+    put32(fixed, 16, 0x0001000A);  // product 1.10.11.12
+    put32(fixed, 20, 0x000B000C);
+    put32(translation, 0, 0x04B00000);
+    return versionBlock(
+        u"VS_VERSION_INFO", fixed, 52, 0,
+        {versionBlock(u"StringFileInfo", {}, 0, 1,
+                      {versionBlock(u"000004b0", {}, 0, 1,
+                                    {versionString(u"CompanyName", u"Caf\u00e9 \U0001F4FB \"Radio\"\t\\")})}),
+         versionBlock(u"VarFileInfo", {}, 0, 1, {versionBlock(u"Translation", translation, 4, 0)})});
+}
+
+// What the installer holds around `package`, sorted by type, id and language.
+inline std::vector<Resource> installerResources(const Bytes& package) {
+    return {{2, 101, 1033, dib(3, -2, 24, 0, 24)},
+            {3, 1, 1033, iconImage()},
+            {10, 100, 1033, package},
+            {14, 100, 1033, iconGroup({1})},
+            {16, 1, 1033, sampleVersion()},
+            {24, 1, 1033, Bytes(MANIFEST, MANIFEST + strlen(MANIFEST))}};
+}
+
+struct CraftedExecutable {
+    std::string what;
+    Bytes file;
+    std::string refusal;  // words of the one-line error
+};
+
+// Executables whose package Windows could read otherwise than a reader, or
+// whose reading multiplies work; `full` adds the 1.77 MB shapes of 65,535
+// overlapping directories.
+inline std::vector<CraftedExecutable> refusedExecutables(const Bytes& package, bool full) {
+    const std::vector<Resource> sound = installerResources(package);
+    const Pe pe = buildPe(sound);
+    const auto with = [&](uint32_t type, uint32_t id, Bytes bytes) {
+        std::vector<Resource> all = sound;
+        for (Resource& r : all)
+            if (r.type == type && r.id == id) r.bytes = std::move(bytes);
+        return buildPe(all).file;
+    };
+    const auto twice = [&](size_t index) {  // the resource also in language 1031, damaged
+        std::vector<Resource> all = sound;
+        Resource other = all[index];
+        other.language = 1031;
+        other.bytes[other.bytes.size() / 2] ^= 1;
+        all.insert(all.begin() + index, other);
+        return buildPe(all).file;
+    };
+    const auto damaged = [&](std::function<void(Bytes&)> damage) {
+        Bytes file = pe.file;
+        damage(file);
+        return file;
+    };
+    const size_t types = pe.directories[0] + 16, data = pe.dataEntries[2], version = pe.dataEntries[4];
+    std::vector<CraftedExecutable> out = {
+        {"package in two languages", twice(2), "RT_RCDATA 100 is present 2 times (languages 1031, 1033)"},
+        {"background in two languages", twice(0), "RT_BITMAP 101 is present 2 times"},
+        {"icon group in two languages", twice(3), "RT_GROUP_ICON 100 is present 2 times"},
+        {"icon image in two languages", twice(1), "RT_ICON 1 is present 2 times"},
+        {"types out of order", damaged([&](Bytes& f) { put32(f, types + 8, 1); }), "ascending"},
+        {"type wider than 16 bits", damaged([&](Bytes& f) { put32(f, types + 16, 0x1000A); }), "16-bit"},
+        {"directory that links to itself",
+         damaged([&](Bytes& f) { put32(f, types + 4, 0x80000000u | (uint32_t)(pe.directories[0] - SECTION_OFFSET)); }),
+         "share bytes"},
+        {"two resources with one data entry",
+         damaged([&](Bytes& f) { put32(f, pe.directories[2] + 20, (uint32_t)(data - SECTION_OFFSET)); }),
+         "share bytes"},
+        {"data entries adding up past the file",
+         damaged([&](Bytes& f) {
+             for (size_t e : {0, 1, 4}) std::copy_n(&f[data], 8, &f[pe.dataEntries[e]]);
+         }),
+         "overlap"},
+        {"data past its section", damaged([&](Bytes& f) { put32(f, version + 4, 0x7FFFFF); }), "section"},
+        {"overlapping directories", overlappingDirectories(64, 40, 1, false), "share bytes"},
+        {"overlapping directories, named entries", overlappingDirectories(64, 40, 1, true), "16-bit"},
+        {"version child block past its parent",
+         with(16, 1, versionBlock(u"VS_VERSION_INFO", {}, 0, 0, {Bytes(8, 0xFF)})), "version block"},
+        {"manifest tag not closed", with(24, 1, {'<', 'a', ' '}), "manifest: a tag is not closed"},
+        {"background cut short", with(2, 101, dib(900, 424, 24, 0, 100)), "shorter than its pixels"},
+        {"background too large to count", with(2, 101, dib(1 << 30, INT32_MIN, 64, 0, 0)), "shorter than its pixels"},
+        {"icon group cut short", with(14, 100, {0, 0, 1, 0, 3, 0, 16, 16}), "icon group"},
+        {"no package", buildPe({sound[0]}).file, "no package"},
+    };
+    if (full) {
+        out.push_back({"65535 overlapping directories", overlappingDirectories(65535, 65535, 26, false),
+                       "resource tree is damaged"});
+        out.push_back({"the same, named entries", overlappingDirectories(65535, 65535, 26, true),
+                       "resource tree is damaged"});
+    }
+    return out;
+}
 
 }  // namespace orlotest
