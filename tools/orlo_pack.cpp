@@ -6,7 +6,10 @@
 //   orlo-pack extract FILE DIR
 //
 // FILE is a package or a finished installer (.exe), whose package is its
-// resource RT_RCDATA 100. The commands live in orlo_pack_lib.cpp.
+// resource RT_RCDATA 100. Exit codes: 0 success; 1 a check failed (verify:
+// an entry; extract: an entry not written, the others still are); 2 bad
+// usage, input that cannot be read or is refused whole, or an output that
+// cannot be created. The commands live in orlo_pack_lib.cpp.
 #include <string>
 #include <vector>
 
