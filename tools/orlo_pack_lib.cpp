@@ -110,7 +110,8 @@ public:
         for (size_t done = 0; done < size && !error;) {
             const ssize_t n = ::write(fd, bytes + done, std::min<size_t>(size - done, 1 << 20));
             if (n > 0) done += (size_t)n;
-            else if (n < 0 && errno != EINTR) error = errno;
+            else if (n == 0) error = EIO;
+            else if (errno != EINTR) error = errno;
         }
         if (close(fd) != 0 && !error) error = errno;
         if (!error && renameat(fd_, temporary.c_str(), fd_, name.c_str()) != 0) error = errno;
