@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -50,17 +50,10 @@ protected:
     }
 
     ToolRun run(const std::string& arguments) const {
-        const std::string command = std::string(ORLO_PACK_PATH) + " " + arguments + " 2>" + path("stderr").string();
-        ToolRun result{-1, "", ""};
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe) return result;
-        char chunk[4096];
-        for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) result.out.append(chunk, n);
-        const int status = pclose(pipe);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const Bytes err = read(path("stderr"));
-        result.err.assign(err.begin(), err.end());
-        return result;
+        const int status = std::system((std::string(ORLO_PACK_PATH) + " " + arguments + " >" + path("stdout").string() +
+                                        " 2>" + path("stderr").string()).c_str());
+        const Bytes out = read(path("stdout")), err = read(path("stderr"));
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
     }
 
     std::string buildArguments(const std::string& out) const {
