@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <functional>
-#include <set>
+#include <iterator>
+#include <map>
+#include <string>
 
 namespace orlo {
 namespace {
@@ -62,6 +64,9 @@ std::vector<PeResource> readPeResources(const std::vector<uint8_t>& file) {
     const uint32_t resourceRva = r.u32(directories + 2 * 8);
     if (resourceRva == 0) return {};
 
+    // Windows 2000 and XP load no more than 96 sections; the limit also keeps
+    // each address lookup short.
+    if (sectionCount > 96) throw PeError("PE file has " + std::to_string(sectionCount) + " sections; at most 96 are read");
     std::vector<Section> sections;
     const uint64_t table = optional + optionalSize;
     for (uint32_t i = 0; i < sectionCount; i++) {
@@ -84,21 +89,35 @@ std::vector<PeResource> readPeResources(const std::vector<uint8_t>& file) {
     const uint64_t root = rvaToOffset(resourceRva, 16);
 
     std::vector<PeResource> found;
-    // A well-formed tree reaches each directory once and holds no more data
-    // than the file; both limits keep a damaged tree from multiplying work.
-    std::set<uint64_t> visited;
+    // Every directory table and data entry of a sound tree has bytes of its
+    // own. Refusing any that share bytes bounds the whole walk by the file's
+    // size (at most size / 8 entries), whatever the tree's shape; the data
+    // the entries name may not add up to more than the file either.
+    std::map<uint64_t, uint64_t> claimed;  // start -> end of each table read
+    auto claim = [&](uint64_t start, uint64_t count) {
+        r.need(start, count);
+        const auto next = claimed.lower_bound(start);
+        if ((next != claimed.end() && next->first < start + count) ||
+            (next != claimed.begin() && std::prev(next)->second > start))
+            throw PeError("resource tree is damaged: two of its tables share bytes");
+        claimed.emplace(start, start + count);
+    };
     uint64_t totalBytes = 0;
     // Walks type / id / language directories; offsets are relative to root.
+    // Named entries come first in each table and are not ours; the ID
+    // entries after them are looked up by binary search, so they must be
+    // 16-bit and strictly ascending.
     std::function<void(uint64_t, int, PeResource)> walk = [&](uint64_t dir, int level, PeResource current) {
-        if (level > 2) throw PeError("resource tree is nested too deeply");
-        if (!visited.insert(dir).second) throw PeError("resource tree reaches one directory twice");
         const uint32_t named = r.u16(dir + 12);
         const uint32_t ids = r.u16(dir + 14);
-        for (uint32_t i = 0; i < named + ids; i++) {
+        claim(dir, 16 + 8ull * (named + ids));
+        for (uint32_t i = named; i < named + ids; i++) {
             const uint64_t entry = dir + 16 + 8ull * i;
             const uint32_t nameField = r.u32(entry);
             const uint32_t dataField = r.u32(entry + 4);
-            if (nameField & 0x80000000u) continue;  // named resources are not ours
+            if (nameField > 0xFFFF) throw PeError("resource tree is damaged: an ID entry holds no 16-bit ID");
+            if (i > named && nameField <= r.u32(entry - 8))
+                throw PeError("resource tree is damaged: ID entries are not in ascending order");
             PeResource next = current;
             if (level == 0) next.type = nameField;
             if (level == 1) next.id = nameField;
@@ -109,6 +128,7 @@ std::vector<PeResource> readPeResources(const std::vector<uint8_t>& file) {
             } else {
                 if (level != 2) throw PeError("resource tree has data above the language level");
                 const uint64_t dataEntry = root + dataField;
+                claim(dataEntry, 16);
                 const uint32_t rva = r.u32(dataEntry);
                 const uint32_t size = r.u32(dataEntry + 4);
                 const uint64_t at = rvaToOffset(rva, size);
@@ -194,7 +214,9 @@ DibHeader readDibHeader(const std::vector<uint8_t>& bytes, const char* what) {
     if (h.compression == 3) colours += 3;  // the three BI_BITFIELDS masks
     h.paletteBytes = colours * 4;
     const uint64_t rows = (uint64_t)(h.height < 0 ? -h.height : h.height);
-    h.pixelBytes = ((uint64_t)h.width * h.bitCount + 31) / 32 * 4 * rows;
+    // Capped far above any file's size so that the sums below cannot wrap.
+    const uint64_t stride = ((uint64_t)h.width * h.bitCount + 31) / 32 * 4;
+    h.pixelBytes = stride > (1ull << 62) / rows ? 1ull << 62 : stride * rows;
     if (r.u32(0) + h.paletteBytes > bytes.size())
         throw PeError(std::string(what) + " is shorter than its colour table");
     return h;
@@ -430,8 +452,12 @@ std::string unescapeXml(const std::string& text) {
             out += text[i];
             continue;
         }
-        const size_t semicolon = text.find(';', i);
-        if (semicolon == std::string::npos || semicolon - i > 10) {
+        // A reference is short: looking no further keeps the scan linear.
+        // References are short: looking no further keeps the scan linear.
+        size_t semicolon = std::string::npos;
+        for (size_t k = i + 1; k < text.size() && k <= i + 10 && semicolon == std::string::npos; k++)
+            if (text[k] == ';') semicolon = k;
+        if (semicolon == std::string::npos) {
             out += text[i];
             continue;
         }
