@@ -12,7 +12,8 @@ using namespace orlotest;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-const uint8_t KEY[16] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87, 0x98, 0xA9, 0xBA, 0xCB, 0xDC, 0xED, 0xFE, 0x0F};
+const uint8_t KEY[16] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87,
+                         0x98, 0xA9, 0xBA, 0xCB, 0xDC, 0xED, 0xFE, 0x0F};
 const EntryOutcome OK = ENTRY_OK, BOUNDS = ENTRY_OUT_OF_BOUNDS, EMPTY = ENTRY_EMPTY, DIGEST = ENTRY_DIGEST_MISMATCH;
 
 // Lengths around the padding boundaries (55 bytes leave room for the length, 56 do not), whole
@@ -25,7 +26,8 @@ TEST(Md5, EveryLengthInAnyPiecesMatchesOpenSsl) {
         for (uint32_t piece : {length, 1u, 3u, 55u, 63u, 64u, 65u}) {
             Md5Context context, wiped = {};
             md5Init(&context);
-            for (uint32_t at = 0; at < length; at += piece) md5Update(&context, &bytes[at], std::min(piece, length - at));
+            for (uint32_t at = 0; at < length; at += piece)
+                md5Update(&context, &bytes[at], std::min(piece, length - at));
             memset(out, 0xA5, sizeof out);
             md5Final(out + 1, &context);
             EXPECT_EQ(0, memcmp(out + 1, expected, 16)) << "length " << length << " in pieces of " << piece;
@@ -164,7 +166,13 @@ void skipEntry0(Bytes& image) {
 
 // The damage classes and how they spread along the chain, whose key is the
 // digest of the bytes as stored.
-struct Damage { const char* what; void (*apply)(Bytes&); int result; EntryOutcome outcomes[3]; };
+struct Damage {
+    const char* what;
+    void (*apply)(Bytes&);
+    int result;
+    EntryOutcome outcomes[3];
+};
+// clang-format off
 const Damage DAMAGES[] = {
     {"nothing", [](Bytes&) {}, 0, {OK, OK, OK}},
     {"reserved field, bytes after a name", [](Bytes& p) { entryAt(p, 0)->reserved = ~0u, p[100] = 1; }, 0, {OK, OK, OK}},
@@ -178,8 +186,9 @@ const Damage DAMAGES[] = {
     {"entry 2 wraps 32 bits", [](Bytes& p) { entryAt(p, 2)->offset = 0xFFFFFF00u; }, -101, {OK, OK, BOUNDS}},
     {"entry 1 size 0xFFFFFFFF", [](Bytes& p) { entryAt(p, 1)->size = 0xFFFFFFFFu; }, -102, {OK, BOUNDS, DIGEST}},
     {"entry 1 empty", [](Bytes& p) { entryAt(p, 1)->size = 0; }, -102, {OK, EMPTY, DIGEST}},
-    {"entry 2 over entry 1", [](Bytes& p) { entryAt(p, 2)->offset = entryAt(p, 1)->offset; }, -101, {OK, OK, DIGEST}},
+    {"entry 2 over entry 1", [](Bytes& p) { entryAt(p, 2)->offset = entryAt(p, 1)->offset; }, -101, {OK, OK, DIGEST}}
 };
+// clang-format on
 
 // An undamaged package also comes out as its plain files.
 TEST(PackageFormat, DamageClassesGiveTheirResultAndOutcomes) {
@@ -213,8 +222,10 @@ TEST(PackageFormat, BuildRefusesWhatNoPackageMayHold) {
 }
 
 TEST(EntryNames, OnlyPlainRelativeFileNamesAreSafe) {
-    const std::string safe[] = {"Orlocast.exe", "docs\\guide.pdf", "a\\b\\c.d", "my-file (1).txt", std::string(127, 'x'),
-                                "console.txt", "COM10", "NULL.txt", "AUXILIARY", "nu l.txt", "COM"};
+    const std::string safe[] = {"Orlocast.exe",        "docs\\guide.pdf", "a\\b\\c.d", "my-file (1).txt",
+                                std::string(127, 'x'), "console.txt",     "COM10",     "NULL.txt",
+                                "AUXILIARY",           "nu l.txt",        "COM"};
+    // clang-format off
     const std::string unsafe[] = {
         "", "..", ".", "..\\evil.exe", "docs\\..\\..\\x", "docs\\.\\x", "\\Windows\\x.dll", "\\\\server\\share",
         "C:\\x.exe", "C:x.exe", "x:y", "a/b.txt", "../x", "a\\\\b", "dir\\", "x.", "x ", "... ", "a\tb", "a*b",
@@ -223,6 +234,7 @@ TEST(EntryNames, OnlyPlainRelativeFileNamesAreSafe) {
         "CON", "con.txt.bak", "nul.txt", "dir\\com1.log", "LPT9", "NUL .txt", "COM1 .log", "AUX  .x",
         "a\\NUL .txt", "CONIN$", "conout$.txt", "COM0", "LPT0", "COM\xB9", "LPT\xB2.txt", "lpt\xB3",
         std::string(128, 'a')};  // no terminator inside the field
+    // clang-format on
     const auto judged = [](const std::string& name) {
         PackageEntry e = {};
         memcpy(e.name, name.data(), name.size());

@@ -71,7 +71,9 @@ TEST(BoundedText, ConversionsEqualityAndRefusals) {
 // J joinPath "x" (room for one separator), R keepRootPrefix, D keepDriveRoot, S stripLastComponent,
 // F keepFileName, E folderRootEnd, P pathIsRooted, N listedNameIsPlain, L textFindLastChar '\\',
 // B textCharBytes. An output of {} means the text is left as it is.
+// clang-format off
 struct Row { char op; const char* input; const char* output; int result; };
+// clang-format on
 
 void expectRow(char op, const char* input, const char* output, int expected) {
     SCOPED_TRACE(testing::Message() << op << " '" << input << "'");
@@ -95,6 +97,7 @@ void expectRow(char op, const char* input, const char* output, int expected) {
     EXPECT_EQ(expected, result);
 }
 
+// clang-format off
 const Row ROWS[] = {
     {'J', "D:\\A", "D:\\A\\x", 1}, {'J', "D:\\A\\", "D:\\A\\x", 1}, {'J', "D:", "D:\\x", 1},
     {'J', "\\\\srv\\", "\\\\srv\\x", 1},
@@ -126,8 +129,9 @@ const Row ROWS[] = {
     {'P', "\\\\.\\C:\\x", {}, 0}, {'P', "\\\\?\\C:\\x", {}, 0},
     {'N', "", {}, 0}, {'N', ".", {}, 0}, {'N', "..", {}, 0}, {'N', "a\\..\\x.txt", {}, 0}, {'N', "x:y", {}, 0},
     {'N', "a?b", {}, 0}, {'N', "a*b", {}, 0}, {'N', "a/b", {}, 0}, {'N', "...", {}, 1}, {'N', ".hidden", {}, 1},
-    {'N', "a b.txt", {}, 1},
+    {'N', "a b.txt", {}, 1}
 };
+// clang-format on
 
 TEST(PathText, DocumentedExamples) {
     for (const Row& row : ROWS) expectRow(row.op, row.input, row.output, row.result);
@@ -167,8 +171,11 @@ struct DoubleByte : testing::Test {
     void TearDown() override { textSetLeadBytes(SINGLE_BYTE, 1); }
 };
 
+// clang-format off
 struct TwoWays { char op; const char* input; const char* output; int result; const char* bytesOutput; int bytesResult; };
+// clang-format on
 
+// clang-format off
 const TwoWays TWO_WAYS[] = {
     {'J', "C:\\" SO, "C:\\" SO "\\x", 1, "C:\\" SO "x", 1}, {'F', "D:\\" HYO, HYO, 0, "", 0},
     {'S', "C:\\" SO "\\" HYO, "C:\\" SO, 0, "C:\\" SO "\\\x95", 0},
@@ -179,8 +186,9 @@ const TwoWays TWO_WAYS[] = {
     {'L', "C:\\" SO, {}, 2, {}, 4}, {'L', "a\\\x83", {}, 1, {}, 1},  // a lead byte at the end is a byte of its own
     {'B', "", {}, 0, {}, 0}, {'B', "\x80x", {}, 1, {}, 1}, {'B', "\x81x", {}, 2, {}, 1}, {'B', "\x9Fx", {}, 2, {}, 1},
     {'B', "\xA0x", {}, 1, {}, 1}, {'B', "\xDFx", {}, 1, {}, 1}, {'B', "\xE0x", {}, 2, {}, 1},
-    {'B', "\xFC\x5C", {}, 2, {}, 1}, {'B', "\xFD\x5C", {}, 1, {}, 1},
+    {'B', "\xFC\x5C", {}, 2, {}, 1}, {'B', "\xFD\x5C", {}, 1, {}, 1}
 };
+// clang-format on
 
 // Single-byte texts are unchanged by the table; byte-wise (no table) the double-byte texts come
 // out otherwise: the table is what makes them right.
@@ -192,12 +200,14 @@ TEST_F(DoubleByte, TrailBytesAreNeverSeparators) {
 }
 
 TEST(Switches, OnlyTheLetterRightAfterEachHyphenCounts) {
+    // clang-format off
     const char* const rows[][2] = {  // text, the switches it sets
         {"", ""}, {"-", ""}, {"h", ""}, {"  ", ""}, {"x-", ""}, {"-x -y /i /h", ""}, {"-I", ""}, {"--i", ""},
         {"-h -i", "hi"}, {"-h-i", "hi"}, {"-hx -i", "hi"}, {"-H -U", "hu"}, {"-u -i -h", "hiu"}, {"   -i   ", "i"},
         {"-install", "i"}, {"-hi", "h"}, {"---i", "i"},  // the third hyphen is read as a hyphen again
         {"C:\\my-installs\\setup", "i"}, {"C:\\my-updates\\setup", "u"}, {"\"D:\\fen-house\\x\" ", "h"},
         {"\"D:\\fen-march\\x\" ", ""}, {nullptr, ""}};
+    // clang-format on
     for (const auto& row : rows) {
         int h = 0, i = 0, u = 0;
         scanSwitches(row[0], &h, &i, &u);
@@ -209,6 +219,7 @@ TEST(Switches, OnlyTheLetterRightAfterEachHyphenCounts) {
 TEST(OsClass, VersionNumbersGiveTheirClass) {
     const uint32_t WS = 1, DC = 2, SERVER = 3, ALL = 0xFFFFFFFFu;  // product types
     const VersionRecord EXT = VERSION_RECORD_EXTENDED, BASIC = VERSION_RECORD_BASIC, NONE = VERSION_RECORD_NONE;
+    // clang-format off
     const struct { uint32_t major, minor, productType; VersionRecord record; int expected; } rows[] = {
         // 5 and below by the minor alone.
         {5, 0, WS, EXT, OS_WINDOWS_2000}, {5, 1, WS, EXT, OS_WINDOWS_XP}, {5, 2, WS, EXT, OS_WINDOWS_XP64_2003},
@@ -227,6 +238,7 @@ TEST(OsClass, VersionNumbersGiveTheirClass) {
         {0x80000000u, 2, WS, EXT, OS_WINDOWS_11_OR_LATER},
         // No record: unknown whatever the numbers.
         {5, 0, 0, NONE, OS_UNKNOWN}, {6, 1, WS, NONE, OS_UNKNOWN}, {10, 0, WS, NONE, OS_UNKNOWN}};
+    // clang-format on
     for (const auto& r : rows) {
         EXPECT_EQ(r.expected, osClassFromVersion(r.major, r.minor, r.productType, r.record))
             << r.major << "." << r.minor << " product " << r.productType << " record " << r.record;
