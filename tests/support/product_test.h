@@ -63,10 +63,12 @@ protected:
     // Changed entries of the prefix that lie outside the product's places:
     // its folders, its Start-menu folders, its keys.
     std::string outsideTheProduct(const Snapshot& before, const Snapshot& after) const {
+        // clang-format off
         const std::string product[] = {"folder " + lower(places_.fm), "file " + lower(places_.fm) + "\\",
                                        "folder " + lower(places_.userMenu), "file " + lower(places_.userMenu) + "\\",
                                        "folder " + lower(places_.commonMenu), "file " + lower(places_.commonMenu) + "\\",
                                        "hkcu\\fen march", "hklm\\" + lower(UNINSTALL_KEY)};
+        // clang-format on
         std::string out;
         size_t start = 0;
         const std::string all = changes(before, after);

@@ -6,9 +6,9 @@
 #pragma once
 
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
@@ -70,7 +70,8 @@ inline void writeFileBytes(const std::string& path, const std::string& bytes) {
 // The Unix path of a file under Wine; empty elsewhere.
 inline std::string unixPathOf(const std::wstring& path) {
     typedef char*(CDECL * UnixName)(LPCWSTR);
-    const UnixName unixName = (UnixName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    const UnixName unixName =
+        (UnixName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
     char* name = unixName ? unixName(path.c_str()) : 0;
     const std::string result = name ? name : "";
     if (name) HeapFree(GetProcessHeap(), 0, name);
@@ -106,25 +107,17 @@ inline void removeTreeW(const std::wstring& folder) {
         const std::wstring name = data.cFileName, child = folder + L"\\" + name;
         if (name == L"." || name == L"..") continue;
         SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(child.c_str());
-        else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) runUnixScript("rm -f '" + unixPathOf(child) + "'");
-        else removeTreeW(child);
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileW(child.c_str());
+        else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            runUnixScript("rm -f '" + unixPathOf(child) + "'");
+        else
+            removeTreeW(child);
     }
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
     RemoveDirectoryW(folder.c_str());
 }
 inline void removeTree(const std::string& folder) { removeTreeW(wide(folder)); }
-
-// The path an open handle names now (GetFinalPathNameByHandleA, which is
-// newer than the headers' Windows version), without the "\\?\" prefix.
-inline std::string pathOfHandle(HANDLE handle) {
-    typedef DWORD(WINAPI * FinalPath)(HANDLE, LPSTR, DWORD, DWORD);
-    const FinalPath finalPath =
-        (FinalPath)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    char path[MAX_PATH * 2] = "";
-    if (finalPath) finalPath(handle, path, sizeof path, 0);
-    return std::string(path).rfind("\\\\?\\", 0) == 0 ? path + 4 : path;
-}
 
 // A fresh folder under the temp folder, removed when the object goes.
 class ScratchFolder {
@@ -162,8 +155,9 @@ inline bool copyWithPackage(const std::string& source, const std::string& path, 
     if (!CopyFileA(source.c_str(), path.c_str(), FALSE)) return false;
     if (package.empty()) return true;
     HANDLE update = BeginUpdateResourceA(path.c_str(), FALSE);
-    return UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(100), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                           (void*)package.data(), (DWORD)package.size()) &&
+    return UpdateResourceA(update, (LPCSTR)RT_RCDATA, MAKEINTRESOURCEA(100),
+                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), (void*)package.data(),
+                           (DWORD)package.size()) &&
            EndUpdateResourceA(update, FALSE);
 }
 
@@ -233,11 +227,13 @@ inline std::string lower(std::string text) {
 
 // Wine's own bookkeeping and other tests' private keys.
 inline bool isNoise(const std::string& entry) {
+    // clang-format off
     static const char* const noise[] = {
         "orlotest", "hkcu\\software\\wine", "hklm\\software\\wine", "\\explorer\\fileexts", "\\explorer\\recentdocs",
         "hkcu\\software\\microsoft\\windows nt\\currentversion\\windows", "\\currentversion\\fonts",
         "hklm\\software\\microsoft\\cryptography\\rng", "hkcu\\volatile environment",
     };
+    // clang-format on
     for (const char* n : noise)
         if (entry.find(n) != std::string::npos) return true;
     return false;
@@ -273,7 +269,8 @@ inline void snapshotKey(HKEY root, const std::string& label, const std::string& 
         if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) break;
         std::string value = "<large>";
         if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ))
-            value = (type == REG_SZ ? "sz:" : "expand_sz:") + std::string((const char*)data, strnlen((const char*)data, dataSize));
+            value = (type == REG_SZ ? "sz:" : "expand_sz:") +
+                    std::string((const char*)data, strnlen((const char*)data, dataSize));
         else if (status == ERROR_SUCCESS && type == REG_DWORD)
             value = "dword:" + std::to_string(*(const DWORD*)data);
         else if (status == ERROR_SUCCESS)

@@ -78,7 +78,8 @@ private:
     uint32_t* bits_ = 0;
 };
 Pixels solid(const RECT& area, uint32_t rgb) {
-    return {area.right - area.left, area.bottom - area.top, std::vector<uint32_t>((size_t)(area.right - area.left) * (area.bottom - area.top), rgb)};
+    return {area.right - area.left, area.bottom - area.top,
+            std::vector<uint32_t>((size_t)(area.right - area.left) * (area.bottom - area.top), rgb)};
 }
 // What the screen shows of a window's client area (client coordinates).
 Pixels grab(HWND window, const RECT& area) {
@@ -155,7 +156,8 @@ struct Looks {
                                          RECT{BUTTON.left, BUTTON.top, BUTTON.right, BUTTON.bottom - 15}, CENTRED);
         const RECT status = {BUTTON.left, H + 60, BUTTON.right, H + 80};
         for (int s = 0; s < 4; s++) {
-            label[s] = withText(labelled, topLeft(INSIDE), STAGES[s], 16, 800, WHITE, status, DT_SINGLELINE | DT_CENTER);
+            label[s] =
+                withText(labelled, topLeft(INSIDE), STAGES[s], 16, 800, WHITE, status, DT_SINGLELINE | DT_CENTER);
             plain[s] = withText(black, topLeft(INSIDE), STAGES[s], 16, 800, WHITE, status, DT_SINGLELINE | DT_CENTER);
         }
     }
@@ -190,11 +192,14 @@ public:
     // Starts it and waits for its window, and when visible, for its first
     // painting to reach the screen.
     bool open(const std::string& program, const std::string& arguments) {
-        if (!start(program, arguments) || !waitUntil([&] { return (window = windowOf("")) != 0; }, LONG_WAIT)) return false;
-        return waitUntil([&] {
-            const Pixels band = grab(window, RECT{0, H, BUTTON.left + 1, H + 100});
-            return band.at(5, 5) == WHITE && band.at(BUTTON.left, 50) == BLACK;
-        }, LONG_WAIT);
+        if (!start(program, arguments) || !waitUntil([&] { return (window = windowOf("")) != 0; }, LONG_WAIT))
+            return false;
+        return waitUntil(
+            [&] {
+                const Pixels band = grab(window, RECT{0, H, BUTTON.left + 1, H + 100});
+                return band.at(5, 5) == WHITE && band.at(BUTTON.left, 50) == BLACK;
+            },
+            LONG_WAIT);
     }
     bool running() const { return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
     DWORD exitCode(DWORD timeoutMs = LONG_WAIT) const {
@@ -233,13 +238,15 @@ public:
             found = lstrcmpiA(module.szModule, fileNameOf(program).c_str()) == 0;
         CloseHandle(snapshot);
         for (DWORD id : threads()) {
-            HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, id);
+            HANDLE thread =
+                OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, id);
             if (!thread) continue;
             CONTEXT context = {};
             context.ContextFlags = CONTEXT_CONTROL;
             if (found && id != info_.dwThreadId && GetThreadPriority(thread) == THREAD_PRIORITY_BELOW_NORMAL &&
                 SuspendThread(thread) != (DWORD)-1) {
-                if (GetThreadContext(thread, &context) && context.Eip - (DWORD)(UINT_PTR)module.modBaseAddr < module.modBaseSize)
+                if (GetThreadContext(thread, &context) &&
+                    context.Eip - (DWORD)(UINT_PTR)module.modBaseAddr < module.modBaseSize)
                     return thread;
                 ResumeThread(thread);
             }
@@ -292,6 +299,7 @@ class LinkRecorder : public ::testing::Environment {
     void SetUp() override {
         SetEnvironmentVariableA("ORLO_LINK_LOG", linkLog().c_str());
         const std::string recorder = "\"" + moduleFolder() + "link_recorder.exe\" \"%1\"";
+        // clang-format off
         const struct {
             HKEY root;
             const char *key, *name;
@@ -299,6 +307,7 @@ class LinkRecorder : public ::testing::Environment {
         } values[] = {{HKEY_CLASSES_ROOT, "http\\shell\\open\\command", 0, recorder},
                       {HKEY_CLASSES_ROOT, "https\\shell\\open\\command", 0, recorder},
                       {HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", "winebrowser.exe", ""}};
+        // clang-format on
         for (const auto& value : values) {
             HKEY key;
             ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(value.root, value.key, &key));
@@ -324,7 +333,8 @@ std::vector<std::string> openedLinks() {
     const std::string log = readWholeFile(linkLog());
     DeleteFileA(linkLog().c_str());
     std::vector<std::string> links;
-    for (size_t start = 0, end; log != "<missing>" && (end = log.find('\n', start)) != std::string::npos; start = end + 1)
+    for (size_t start = 0, end; log != "<missing>" && (end = log.find('\n', start)) != std::string::npos;
+         start = end + 1)
         links.push_back(log.substr(start, end - start));
     return links;
 }
@@ -340,8 +350,10 @@ TEST(LinkHarness, WebAddressesGoToTheRecorderOnly) {
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
     char command[] = "winebrowser.exe";
-    EXPECT_FALSE(CreateProcessA(0, command, 0, 0, FALSE, 0, 0, 0, &startup, &process)) << "winebrowser.exe can still start";
-    if (process.hProcess) TerminateProcess(process.hProcess, 1), CloseHandle(process.hProcess), CloseHandle(process.hThread);
+    EXPECT_FALSE(CreateProcessA(0, command, 0, 0, FALSE, 0, 0, 0, &startup, &process))
+        << "winebrowser.exe can still start";
+    if (process.hProcess)
+        TerminateProcess(process.hProcess, 1), CloseHandle(process.hProcess), CloseHandle(process.hThread);
 }
 
 // A copy of the installer whose package is `package`.
@@ -363,7 +375,9 @@ protected:
             EXPECT_TRUE(pathExists(places_.target + "\\" + name)) << name;
         EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
     }
-    std::vector<uint8_t> product() const { return packageOf(LoadLibraryExA(INSTALLER.c_str(), 0, LOAD_LIBRARY_AS_DATAFILE)); }
+    std::vector<uint8_t> product() const {
+        return packageOf(LoadLibraryExA(INSTALLER.c_str(), 0, LOAD_LIBRARY_AS_DATAFILE));
+    }
     Places places_;
     ScratchFolder scratch_{"app"};
 };
@@ -377,6 +391,7 @@ TEST_F(App, UnattendedRunsEndWithTheProcedureResult) {
     damaged[entryAt(damaged, 0)->offset] ^= 0xFF;
     const std::string damagedInstaller = installerWith(scratch_, "damaged.exe", damaged);
     const std::string shortInstaller = installerWith(scratch_, "short.exe", std::vector<uint8_t>(468, 0));
+    // clang-format off
     const struct Run {
         const char* what;
         std::string installer, arguments;
@@ -391,6 +406,7 @@ TEST_F(App, UnattendedRunsEndWithTheProcedureResult) {
         {"no package header, hidden", shortInstaller, "-h -i", (DWORD)-1, true},
         {"-i with the product installed removes it", INSTALLER, "-h -i", 0, false},
     };
+    // clang-format on
     for (const Run& run : runs) {
         Program setup;
         ASSERT_TRUE(setup.start(run.installer, run.arguments));
@@ -468,6 +484,7 @@ const char* expectedOsLine() {
     OSVERSIONINFOEXA v = {};
     v.dwOSVersionInfoSize = sizeof v;
     GetVersionExA((OSVERSIONINFOA*)&v);
+    // clang-format off
     const struct {
         DWORD major, minor;
         int workstation;  // -1: either
@@ -475,6 +492,7 @@ const char* expectedOsLine() {
     } table[] = {{5, 0, -1, "O/S: < XP"}, {5, 1, -1, "O/S: WIN XP"}, {5, 2, -1, "O/S: unknown"}, {6, 0, -1, "O/S: VISTA"},
                  {6, 1, 1, "O/S: WIN7"},  {6, 1, 0, "O/S: VISTA"},   {6, 2, -1, "O/S: > WIN7"},  {6, 3, -1, "O/S: > WIN7"},
                  {10, 0, -1, "O/S: > WIN7"}};
+    // clang-format on
     for (const auto& row : table)
         if (row.major == v.dwMajorVersion && row.minor == v.dwMinorVersion &&
             (row.workstation < 0 || row.workstation == (v.wProductType == VER_NT_WORKSTATION)))
@@ -500,24 +518,30 @@ void expectWindow(HWND window, bool installed) {
     BitBlt(picture.dc(), 0, 0, W, H, source, 0, 0, SRCCOPY);
     SelectObject(source, previous), DeleteDC(source), DeleteObject(bitmap), FreeLibrary(module);
     const Pixels image = picture.pixels();
-    const Pixels withLine = withText(image, POINT{0, 0}, expectedOsLine(), 16, 800, GREY, RECT{15, 10, W, H}, DT_SINGLELINE);
+    const Pixels withLine =
+        withText(image, POINT{0, 0}, expectedOsLine(), 16, 800, GREY, RECT{15, 10, W, H}, DT_SINGLELINE);
     EXPECT_GT(differing(withLine, image), 50) << "the line is drawn where it is looked for";
     EXPECT_EQ(0, differing(withLine, crop(shown, RECT{0, 0, W, H}))) << "the picture and the line " << expectedOsLine();
 
     const RECT band = {0, H, W, H + 100}, bandLeft = {0, H, BUTTON.left - 1, H + 100};
-    Pixels expected = withText(solid(band, WHITE), topLeft(band),
-                               installed ? "Orlo-Cast is already installed..." : "Ready to install ? Click the button right there...",
-                               16, 800, BLACK, RECT{20, H + 30, W, H + 100}, DT_SINGLELINE);
+    Pixels expected =
+        withText(solid(band, WHITE), topLeft(band),
+                 installed ? "Orlo-Cast is already installed..." : "Ready to install ? Click the button right there...",
+                 16, 800, BLACK, RECT{20, H + 30, W, H + 100}, DT_SINGLELINE);
     expected = withText(expected, topLeft(band),
                         installed ? "previous version has to be removed before installing new one..."
                                   : "it will install Fenmarch Orlo-Cast on your system...",
                         16, 800, GREY, RECT{20, H + 50, W, H + 100}, DT_SINGLELINE);
-    EXPECT_EQ(0, differing(crop(expected, RECT{0, 0, bandLeft.right, 100}), crop(shown, bandLeft))) << "band and its lines";
+    EXPECT_EQ(0, differing(crop(expected, RECT{0, 0, bandLeft.right, 100}), crop(shown, bandLeft)))
+        << "band and its lines";
     int notBlack = 0;  // the straight parts of the outline
-    for (int y = BUTTON.top + 6; y <= BUTTON.bottom - 6; y++) notBlack += (shown.at(BUTTON.left, y) != BLACK) + (shown.at(BUTTON.right, y) != BLACK);
-    for (int x = BUTTON.left + 6; x <= BUTTON.right - 6; x++) notBlack += (shown.at(x, BUTTON.top) != BLACK) + (shown.at(x, BUTTON.bottom) != BLACK);
+    for (int y = BUTTON.top + 6; y <= BUTTON.bottom - 6; y++)
+        notBlack += (shown.at(BUTTON.left, y) != BLACK) + (shown.at(BUTTON.right, y) != BLACK);
+    for (int x = BUTTON.left + 6; x <= BUTTON.right - 6; x++)
+        notBlack += (shown.at(x, BUTTON.top) != BLACK) + (shown.at(x, BUTTON.bottom) != BLACK);
     EXPECT_EQ(0, notBlack) << "outline pixels that are not black";
-    const Pixels label = withText(solid(INSIDE, WHITE), topLeft(INSIDE), installed ? "Remove" : "Install", 40, 400, BLACK, BUTTON, CENTRED);
+    const Pixels label = withText(solid(INSIDE, WHITE), topLeft(INSIDE), installed ? "Remove" : "Install", 40, 400,
+                                  BLACK, BUTTON, CENTRED);
     EXPECT_EQ(0, differing(label, crop(shown, INSIDE))) << "the button's inside";
 }
 
@@ -548,8 +572,9 @@ TEST_F(App, IdleWindowItsCursorClicksAndKeys) {
     // The band outside the button and the button's edges do nothing; the
     // picture opens its link.
     const std::vector<DWORD> threads = setup.threads();
-    for (const POINT& p : {POINT{300, H + 50}, POINT{BUTTON.left, BUTTON.top + 30}, POINT{BUTTON.right, BUTTON.top + 30},
-                           POINT{BUTTON.left + 100, BUTTON.top}, POINT{BUTTON.left + 100, BUTTON.bottom}})
+    for (const POINT& p :
+         {POINT{300, H + 50}, POINT{BUTTON.left, BUTTON.top + 30}, POINT{BUTTON.right, BUTTON.top + 30},
+          POINT{BUTTON.left + 100, BUTTON.top}, POINT{BUTTON.left + 100, BUTTON.bottom}})
         click(setup.window, p.x, p.y);
     EXPECT_EQ(threads, setup.threads()) << "a click outside the button started the worker";
     EXPECT_EQ(Links{}, openedLinks());
@@ -595,15 +620,18 @@ TEST_F(App, BusyBoxBlinksEveryHalfSecondAndRefusesEverything) {
     std::string heldStages;  // the status line of each busy frame a tick after the worker was held
     bool shot = false;
     ASSERT_WIN32(PostMessageA(setup.window, WM_KEYDOWN, VK_RETURN, 0));
-    waitUntil([&] {
-        const char look = looks.of(grab(setup.window, INSIDE), &stage);
-        if (worker && !seen.empty() && look != seen.back()) changes.push_back(GetTickCount());
-        if (worker && GetTickCount() - heldSince > 600 && (look == 'L' || look == 'p')) heldStages += (char)('0' + stage);
-        if (worker && look == 'L' && !shot) saveScreenshot(grab(setup.window, CLIENT), "busy"), shot = true;
-        seen += look;
-        if (!worker && (worker = setup.tryHoldWorker(large)) != 0) heldSince = GetTickCount();
-        return worker && GetTickCount() - heldSince > 5000;
-    }, LONG_WAIT);
+    waitUntil(
+        [&] {
+            const char look = looks.of(grab(setup.window, INSIDE), &stage);
+            if (worker && !seen.empty() && look != seen.back()) changes.push_back(GetTickCount());
+            if (worker && GetTickCount() - heldSince > 600 && (look == 'L' || look == 'p'))
+                heldStages += (char)('0' + stage);
+            if (worker && look == 'L' && !shot) saveScreenshot(grab(setup.window, CLIENT), "busy"), shot = true;
+            seen += look;
+            if (!worker && (worker = setup.tryHoldWorker(large)) != 0) heldSince = GetTickCount();
+            return worker && GetTickCount() - heldSince > 5000;
+        },
+        LONG_WAIT);
     ASSERT_TRUE(worker != 0) << "the install worker was never caught";
     const size_t busy = seen.find_first_of("Lp");
     EXPECT_EQ(std::string::npos, seen.find('?')) << seen;
@@ -646,9 +674,10 @@ TEST_F(App, FailedInteractiveInstallShowsItsErrorThenCloses) {
     HWND box = setup.waitForBox();
     ASSERT_TRUE(box != 0);
     EXPECT_EQ("Orlo-Cast Installation Error", textOf(box));
-    EXPECT_EQ("Failed to copy file(s) to destination folder...\nInstallation package might be corrupted\n"
-              "thanks to download official package at\nwww.fenmarch.example.",
-              textOf(GetDlgItem(box, 0xFFFF)));
+    EXPECT_EQ(
+        "Failed to copy file(s) to destination folder...\nInstallation package might be corrupted\n"
+        "thanks to download official package at\nwww.fenmarch.example.",
+        textOf(GetDlgItem(box, 0xFFFF)));
     EXPECT_TRUE(setup.running());
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(0u, setup.exitCode());
@@ -665,7 +694,8 @@ TEST_F(App, InstalledProductIsOfferedForRemovalAndRemovedOnce) {
         ASSERT_TRUE(install.start(INSTALLER, "-h -i"));
         ASSERT_EQ(0u, install.exitCode());
         Program setup;
-        const std::string remover = hidden ? installerWith(scratch_, "short.exe", std::vector<uint8_t>(468, 0)) : INSTALLER;
+        const std::string remover =
+            hidden ? installerWith(scratch_, "short.exe", std::vector<uint8_t>(468, 0)) : INSTALLER;
         if (hidden) {
             ASSERT_TRUE(setup.start(remover, "-h"));
             ASSERT_TRUE(waitUntil([&] { return (setup.window = setup.windowOf("")) != 0; }, LONG_WAIT));

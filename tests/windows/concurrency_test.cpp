@@ -32,7 +32,8 @@ TEST(SingleInstance, TwentyAtOnceLeaveExactlyOneRunningAndTheRestExitMinusOne) {
     auto running = [&] {
         int count = 0;
         for (size_t i = 0; i < processes.size(); i++) {
-            if (WaitForSingleObject(processes[i].hProcess, 0) == WAIT_OBJECT_0) GetExitCodeProcess(processes[i].hProcess, &codes[i]);
+            if (WaitForSingleObject(processes[i].hProcess, 0) == WAIT_OBJECT_0)
+                GetExitCodeProcess(processes[i].hProcess, &codes[i]);
             count += codes[i] == STILL_ACTIVE;
         }
         return count;
@@ -45,7 +46,8 @@ TEST(SingleInstance, TwentyAtOnceLeaveExactlyOneRunningAndTheRestExitMinusOne) {
     ASSERT_LT(survivor, (long)processes.size()) << "no installer kept running";
 
     std::pair<DWORD, HWND> found = {processes[survivor].dwProcessId, 0};
-    for (int i = 0; i < 100 && !found.second; i++) EnumWindows(findWindow, (LPARAM)&found), Sleep(found.second ? 0 : 100);
+    for (int i = 0; i < 100 && !found.second; i++)
+        EnumWindows(findWindow, (LPARAM)&found), Sleep(found.second ? 0 : 100);
     ASSERT_TRUE(found.second != 0) << "the running installer has no window of its class";
     EXPECT_WIN32(PostMessageA(found.second, WM_CLOSE, 0, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(processes[survivor].hProcess, 30000));
@@ -55,7 +57,8 @@ TEST(SingleInstance, TwentyAtOnceLeaveExactlyOneRunningAndTheRestExitMinusOne) {
         if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
         CloseHandle(process.hProcess), CloseHandle(process.hThread);
     }
-    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Fenmarch OrloCast-Installation- Mutex-{5C7E2B91-3FA4-4d6e-9B28-71D04E6A3C55}");
+    HANDLE mutex =
+        OpenMutexA(SYNCHRONIZE, FALSE, "Fenmarch OrloCast-Installation- Mutex-{5C7E2B91-3FA4-4d6e-9B28-71D04E6A3C55}");
     EXPECT_TRUE(mutex == 0) << "the lock outlived its installer";
     if (mutex) CloseHandle(mutex);
 }
@@ -80,9 +83,12 @@ TEST(StatusText, ReaderOnlyEverSeesWholeStageTexts) {
     for (; (copies < ITERATIONS || !writerDone) && copies < 50 * ITERATIONS; copies++) {
         char copy[STATUS_TEXT_SIZE];
         copyStatusText(&shared, copy, sizeof copy);
-        const auto stage = std::find_if(STAGES, STAGES + 4, [&](const char* s) { return strcmp(copy, s) == 0; }) - STAGES;
-        if (stage < 4) seen[stage] = true;
-        else if (torn.empty()) torn = copy;
+        const auto stage =
+            std::find_if(STAGES, STAGES + 4, [&](const char* s) { return strcmp(copy, s) == 0; }) - STAGES;
+        if (stage < 4)
+            seen[stage] = true;
+        else if (torn.empty())
+            torn = copy;
     }
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(writer, 60000));
     CloseHandle(writer);

@@ -12,7 +12,9 @@ using namespace orlotest;
 
 namespace {
 
-DWORD runIn(const std::string& program, const std::string& argument) { return runProgram(wide(program), wide(argument)); }
+DWORD runIn(const std::string& program, const std::string& argument) {
+    return runProgram(wide(program), wide(argument));
+}
 
 class DllPlanting : public ::testing::Test {
 protected:

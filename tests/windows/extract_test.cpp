@@ -38,6 +38,7 @@ TEST(Extract, EachCaseWritesOnlyWhatVerifiedAndCountsEveryFailure) {
     const std::string folder = scratch / "target";
     typedef std::function<void(std::vector<uint8_t>&)> Damage;
     const Damage none = [](std::vector<uint8_t>&) {};
+    // clang-format off
     const struct Case {
         const char* what;
         Damage damage;
@@ -67,6 +68,7 @@ TEST(Extract, EachCaseWritesOnlyWhatVerifiedAndCountsEveryFailure) {
         {"no name fits the path", none, nullptr, scratch.path() + "\\" + std::string(1022 - scratch.path().size() - 4, 'f'),
          -103, "---"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         removeTree(folder);
         CreateDirectoryA(folder.c_str(), 0);
@@ -78,12 +80,16 @@ TEST(Extract, EachCaseWritesOnlyWhatVerifiedAndCountsEveryFailure) {
         EXPECT_EQ(c.result, extractPackage(&state, c.onlyName)) << c.what;
         std::string written;
         for (int i = 0; i < 3; i++)
-            written += readWholeFile(folder + "\\" + files[i].name) == std::string(files[i].bytes.begin(), files[i].bytes.end()) ? "1" : "-";
+            written += readWholeFile(folder + "\\" + files[i].name) ==
+                               std::string(files[i].bytes.begin(), files[i].bytes.end())
+                           ? "1"
+                           : "-";
         EXPECT_EQ(c.written, written) << c.what;
         if (c.written[1] == '-') EXPECT_EQ("an older read-me", readWholeFile(folder + "\\readme.txt")) << c.what;
         EXPECT_FALSE(pathExists(scratch / "escaped.txt")) << c.what;
     }
-    EXPECT_STREQ("OrloCastOnTheShow.pdf", state.packageEntries.entries[2].name) << "the header copy comes from the package";
+    EXPECT_STREQ("OrloCastOnTheShow.pdf", state.packageEntries.entries[2].name)
+        << "the header copy comes from the package";
 
     // A missing package writes nothing; a name with subfolders makes them.
     removeTree(folder);
@@ -97,7 +103,8 @@ TEST(Extract, EachCaseWritesOnlyWhatVerifiedAndCountsEveryFailure) {
     memcpy(state.targetFolder, folder.c_str(), folder.size() + 1);
     CreateDirectoryA(folder.c_str(), 0);
     EXPECT_EQ(0, extractPackage(&state, nullptr));
-    EXPECT_EQ(std::string(files[1].bytes.begin(), files[1].bytes.end()), readWholeFile(folder + "\\docs\\guide\\readme.txt"));
+    EXPECT_EQ(std::string(files[1].bytes.begin(), files[1].bytes.end()),
+              readWholeFile(folder + "\\docs\\guide\\readme.txt"));
 }
 
 }  // namespace

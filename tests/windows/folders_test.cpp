@@ -124,6 +124,7 @@ TEST_F(Folders, TheTableStageByStage) {
     auto fallbacks = [&](const std::string& root) {
         return root + "\\Program Files\\ | " + cwd + " | " + cwd + " | " + root + "\\Fenmarch\\CommonAPP |  | Startup";
     };
+    // clang-format off
     const struct Scenario {
         const char* what;
         std::function<void()> setUp;
@@ -172,6 +173,7 @@ TEST_F(Folders, TheTableStageByStage) {
          "load SHELL32.DLL ", longPath + "\\Program Files\\ | Z:\\" + std::string(508, 'c') + " | Z:\\" +
              std::string(508, 'c') + " | " + longPath + "\\Fenmarch\\CommonAPP |  | Startup"},
     };
+    // clang-format on
     for (const Scenario& scenario : scenarios) {
         fresh();
         scenario.setUp();
@@ -201,7 +203,8 @@ TEST_F(Folders, NormalPrefixGivesTheShellsFolders) {
     fresh();
     world.specialMissing = true;
     resolveSpecialFolders();
-    EXPECT_EQ(shellFolder(38) + " | " + shellFolder(5), table().substr(0, shellFolder(38).size() + 3 + shellFolder(5).size()));
+    EXPECT_EQ(shellFolder(38) + " | " + shellFolder(5),
+              table().substr(0, shellFolder(38).size() + 3 + shellFolder(5).size()));
     EXPECT_EQ(shellFolder(23), getCommonProgramsFolder());
 }
 
@@ -221,6 +224,7 @@ struct Guarded {
 
 TEST_F(Folders, TheInstallationFolderIsAskedAnewNeverCreatedNeverFromTheTable) {
     const std::string shell = shellFolder(38);
+    // clang-format off
     const struct Scenario {
         const char* what;
         std::function<void()> setUp;
@@ -247,6 +251,7 @@ TEST_F(Folders, TheInstallationFolderIsAskedAnewNeverCreatedNeverFromTheTable) {
         {"one more does not fit", [] { world.refuse = {"SHELL32.DLL", "SHFOLDER.DLL"}, world.windows = "D:" + std::string(995, 'w'); },
          -1, "load SHELL32.DLL load SHFOLDER.DLL ", ""},
     };
+    // clang-format on
     for (const Scenario& scenario : scenarios) {
         fresh();
         scenario.setUp();

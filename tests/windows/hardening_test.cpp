@@ -57,12 +57,14 @@ TEST_F(Hardening, ListedNamesThatLeadElsewhereAreNotFollowed) {
     ASSERT_EQ(0, install());
     const Victim file("orlo-victim.txt", false), folder("orlo-precious", true);
     const std::string menu = places_.userMenu + "\\Orlo-Cast";
+    // clang-format off
     struct Planted {
         wchar_t separator;
         const wchar_t* victim;
         bool isFolder;
     } planted[] = {{0xFF3C, L"orlo-victim.txt", false}, {0xFF3C, L"orlo-precious", true},
                    {0x2215, L"orlo-victim.txt", false}, {0xFF0F, L"orlo-precious", true}};
+    // clang-format on
     for (const Planted& p : planted) {
         std::wstring name = L"a";
         for (int i = 0; i < 15; i++) name += std::wstring(1, p.separator) + L"..";
@@ -118,7 +120,8 @@ TEST_F(Hardening, AFolderBeingWalkedCannotBeSwappedForALink) {
             if (round == 0) {
                 for (const std::string& folder : {walked, tree, scratch.path()}) {
                     const DWORD error = renameFromOutside(folder, folder + "-moved");
-                    observed += fileNameOf(folder) + ": " + (error ? "refused, GLE " + std::to_string(error) : "renamed") + "; ";
+                    observed += fileNameOf(folder) + ": " +
+                                (error ? "refused, GLE " + std::to_string(error) : "renamed") + "; ";
                     if (!error && folder == walked) links.plant(walked, victim.path);
                 }
             } else {
@@ -161,7 +164,11 @@ TEST_F(Hardening, HostilePackageNamesAreNeverWritten) {
         {"COM superscript one", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "COM\xB9"); }},
         {"CONOUT$", [&](std::vector<uint8_t>& p) { setEntryName(p, 1, "CONOUT$"); }},
         {"overlapping regions", [&](std::vector<uint8_t>& p) { entryAt(p, 2)->offset = entryAt(p, 1)->offset; }},
-        {"offset wraps", [&](std::vector<uint8_t>& p) { entryAt(p, 1)->offset = 0xFFFFFFF0u; entryAt(p, 1)->size = 32; }},
+        {"offset wraps",
+         [&](std::vector<uint8_t>& p) {
+             entryAt(p, 1)->offset = 0xFFFFFFF0u;
+             entryAt(p, 1)->size = 32;
+         }},
         {"size past the end", [&](std::vector<uint8_t>& p) { entryAt(p, 2)->size = end - entryAt(p, 2)->offset + 1; }},
         {"size 0", [&](std::vector<uint8_t>& p) { entryAt(p, 1)->size = 0; }},
         {"name without terminator", [&](std::vector<uint8_t>& p) { setEntryName(p, 0, std::string(128, 'n')); }},
@@ -188,8 +195,10 @@ TEST_F(Hardening, InstallFromAFolderTheCodePageCannotSpell) {
     ScratchFolder scratch("unspellable");
     const std::wstring folder = wide(scratch.path()) + L"\\dl\x0915";
     ASSERT_WIN32(CreateDirectoryW(folder.c_str(), 0));
+    // clang-format off
     const std::pair<std::wstring, std::string> runs[] = {{L"OrloCastSetup-1.exe", "OrloCastSetup-1.exe"},
                                                          {L"setup\x0915.exe", "OrloCastSetup.exe"}};
+    // clang-format on
     for (const auto& run : runs) {
         const std::wstring program = folder + L"\\" + run.first;
         ASSERT_WIN32(CopyFileW(wide(INSTALLER).c_str(), program.c_str(), FALSE));
@@ -250,10 +259,14 @@ TEST_F(Hardening, AutostartLinkIsDeletedOnlyFromARootedStartupFolder) {
     GetCurrentDirectoryA(sizeof current, current);
     SetCurrentDirectoryA(scratch.path().c_str());
     CreateDirectoryA((scratch / "Startup").c_str(), 0);
+    // clang-format off
     const std::string planted[] = {"C:\\" AUTOSTART_LINK_NAME ".LNK", scratch / "Startup\\" AUTOSTART_LINK_NAME ".LNK",
                                    scratch / AUTOSTART_LINK_NAME ".LNK"};
+    // clang-format on
+    // clang-format off
     const std::pair<const char*, FARPROC(WINAPI*)(HMODULE, LPCSTR)> cases[] = {
         {"Startup", noShellFunctions}, {"", onlyAFailingSpecialFolder}};
+    // clang-format on
     for (const auto& c : cases) {
         for (const std::string& path : planted) writeFileBytes(path, "not the product's");
         resetSpecialFoldersForTests();

@@ -14,8 +14,10 @@ using namespace orlotest;
 namespace {
 
 const std::string WEB = MAKER_WEB_HOST;
-const std::string CORRUPTED = "Installation package might be corrupted\nthanks to download official package at\n" + WEB + ".";
-const std::string NO_FOLDER = "Failed to create target folder on system disk\nthanks to download official package at\n" + WEB + ".";
+const std::string CORRUPTED =
+    "Installation package might be corrupted\nthanks to download official package at\n" + WEB + ".";
+const std::string NO_FOLDER =
+    "Failed to create target folder on system disk\nthanks to download official package at\n" + WEB + ".";
 
 HMODULE WINAPI noSystemLibrary(LPCSTR) { return 0; }
 // A Windows folder on a server whose name is so long that no Program Files
@@ -48,6 +50,7 @@ std::string entry(const char* kind, const std::string& path) { return std::strin
 TEST_F(Procedures, FailuresReportTheirResultAndMakeNothingElse) {
     std::vector<uint8_t> damaged = package_;
     entryAt(damaged, 1)->digest[7] ^= 1;
+    // clang-format off
     struct Failure {
         const char* what;
         int (*procedure)(InstallerState*);
@@ -72,6 +75,7 @@ TEST_F(Procedures, FailuresReportTheirResultAndMakeNothingElse) {
          -2, "Orlo-Cast Uninstallation Error", "Failed to get target folder on system disk\nthanks to remove Orlo-Cast manually...",
          "", ""},
     };
+    // clang-format on
     const Snapshot before = takeSnapshot();
     for (const Failure& f : failures) {
         InstallerState* state = prepare(f.package);
@@ -101,15 +105,20 @@ TEST_F(Procedures, InstallLeavesExactlyTheProductAndPointsAtIt) {
     GetModuleFileNameA(0, self, sizeof self);
     const std::string t = places_.target, copy = t + "\\" + fileNameOf(self);
     const std::string key = "hklm\\" + lower(UNINSTALL_KEY);
-    Snapshot expected = {entry("folder", places_.fm), entry("folder", t), entry("file", t + "\\Orlocast.exe"),
-                         entry("file", t + "\\readme.txt"), entry("file", t + "\\OrloCastOnTheShow.pdf"),
-                         entry("file", copy), "key " + key,
+    Snapshot expected = {entry("folder", places_.fm),
+                         entry("folder", t),
+                         entry("file", t + "\\Orlocast.exe"),
+                         entry("file", t + "\\readme.txt"),
+                         entry("file", t + "\\OrloCastOnTheShow.pdf"),
+                         entry("file", copy),
+                         "key " + key,
                          "value " + key + "\\displayname = sz:Orlo-Cast, Broadcast Stream Server",
                          "value " + key + "\\publisher = sz:Fenmarch Software",
                          "value " + key + "\\uninstallstring = sz:\"" + copy + "\""};
     for (const std::string& menu : {places_.userMenu, places_.commonMenu}) {
         for (const char* name : {"", "\\Orlo-Cast"}) expected.insert(entry("folder", menu + name));
-        for (const char* name : {"\\Orlo-Cast\\Readme.LNK", "\\Orlo-Cast\\OrloCast.LNK"}) expected.insert(entry("file", menu + name));
+        for (const char* name : {"\\Orlo-Cast\\Readme.LNK", "\\Orlo-Cast\\OrloCast.LNK"})
+            expected.insert(entry("file", menu + name));
     }
     for (int run = 0; run < 2; run++) {
         EXPECT_EQ(0, install()) << "run " << run;
@@ -119,15 +128,19 @@ TEST_F(Procedures, InstallLeavesExactlyTheProductAndPointsAtIt) {
         EXPECT_EQ(additions(expected), changes(before, takeSnapshot())) << "run " << run;
         for (const std::string& menu : {places_.userMenu, places_.commonMenu}) {
             EXPECT_EQ(t + "\\readme.txt | " + t + " |  | Readme", shortcutFields(menu + "\\Orlo-Cast\\Readme.LNK"));
-            EXPECT_EQ(t + "\\OrloCast.exe | " + t + " |  | OrloCast", shortcutFields(menu + "\\Orlo-Cast\\OrloCast.LNK"));
+            EXPECT_EQ(t + "\\OrloCast.exe | " + t + " |  | OrloCast",
+                      shortcutFields(menu + "\\Orlo-Cast\\OrloCast.LNK"));
         }
         EXPECT_EQ(readWholeFile(self), readWholeFile(copy));
     }
     if (runningInWow64()) {
         EXPECT_NE(std::string::npos, t.find("Program Files (x86)")) << t;
         HKEY wow;
-        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" UNINSTALL_KEY_NAME),
-                                               0, KEY_READ | KEY_WOW64_64KEY, &wow));
+        EXPECT_EQ(
+            ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                          ("SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" UNINSTALL_KEY_NAME),
+                          0, KEY_READ | KEY_WOW64_64KEY, &wow));
         RegCloseKey(wow);
     }
 }
@@ -146,9 +159,13 @@ TEST_F(Procedures, RemovalFromTheCopyLeavesOnlyWhatItMust) {
     const std::string copy = places_.target + "\\" + fileNameOf(self);
 
     EXPECT_EQ(0u, runProgram(wide(copy), L"--orlo-uninstall"));
-    const Snapshot left = {entry("folder", places_.fm), entry("folder", places_.target), entry("file", copy),
-                           entry("folder", places_.userMenu), entry("folder", places_.commonMenu),
-                           "key hkcu\\fen march", "key hkcu\\fen march\\orlo-cast",
+    const Snapshot left = {entry("folder", places_.fm),
+                           entry("folder", places_.target),
+                           entry("file", copy),
+                           entry("folder", places_.userMenu),
+                           entry("folder", places_.commonMenu),
+                           "key hkcu\\fen march",
+                           "key hkcu\\fen march\\orlo-cast",
                            "value hkcu\\fen march\\orlo-cast\\systray = dword:0",
                            "value hkcu\\fen march\\orlo-cast\\systrayshowonrun = dword:0"};
     EXPECT_EQ(additions(left), changes(before, takeSnapshot()));

@@ -10,7 +10,6 @@
 //                             case, which a planted DLL must catch.
 //   planting_driver restricted-bare  restrictDllSearch(), then the bare load.
 #include <windows.h>
-
 #include <string.h>
 
 #include "app/startup.h"
@@ -37,8 +36,10 @@ int main(int argc, char** argv) {
         resolveSpecialFolders();
         return askedSecondLibrary && getCommonProgramsFolder()[0] != 0 ? 0 : 1;
     }
-    if (strcmp(argv[1], "restricted-bare") == 0) restrictDllSearch();
-    else if (strcmp(argv[1], "bare") != 0) return 2;
+    if (strcmp(argv[1], "restricted-bare") == 0)
+        restrictDllSearch();
+    else if (strcmp(argv[1], "bare") != 0)
+        return 2;
     HMODULE library = LoadLibraryA("SHFOLDER.DLL");
     return library != 0 ? 0 : 1;
 }
