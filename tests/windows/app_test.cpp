@@ -5,9 +5,9 @@
 // boxes, and the web links it opens. Copies of the installer with another
 // package (damaged, too short, large) are made at run time.
 //
-// Links never reach a browser: for the whole run the prefix's http and https
-// handler is link_recorder.exe, which writes each address it is given into a
-// log of this test, and Wine's own winebrowser is switched off.
+// Links never reach a browser: the prefix's http and https handler is this
+// executable run with --record-link, which appends the address to a log of
+// the test, and Wine's own winebrowser is switched off.
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <shellapi.h>
@@ -297,8 +297,7 @@ std::string linkLog() {
 
 class LinkRecorder : public ::testing::Environment {
     void SetUp() override {
-        SetEnvironmentVariableA("ORLO_LINK_LOG", linkLog().c_str());
-        const std::string recorder = "\"" + moduleFolder() + "link_recorder.exe\" \"%1\"";
+        const std::string recorder = "\"" + moduleFolder() + "app_test.exe\" --record-link \"%1\"";
         // clang-format off
         const struct {
             HKEY root;
@@ -325,7 +324,7 @@ std::vector<std::string> openedLinks() {
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         PROCESSENTRY32 entry = {sizeof entry};
         for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-            count += lstrcmpiA(entry.szExeFile, "link_recorder.exe") == 0;
+            count += lstrcmpiA(entry.szExeFile, "app_test.exe") == 0 && entry.th32ProcessID != GetCurrentProcessId();
         CloseHandle(snapshot);
         return count;
     };
@@ -714,3 +713,15 @@ TEST_F(App, InstalledProductIsOfferedForRemovalAndRemovedOnce) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--record-link") {
+        HANDLE log =
+            CreateFileA(linkLog().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_ALWAYS, 0, 0);
+        const std::string line = std::string(argv[2]) + "\n";  // one write, so that lines never mix
+        DWORD written = 0;
+        return log != INVALID_HANDLE_VALUE && WriteFile(log, line.data(), (DWORD)line.size(), &written, 0) ? 0 : 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
