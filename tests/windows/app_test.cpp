@@ -339,22 +339,6 @@ std::vector<std::string> openedLinks() {
 }
 using Links = std::vector<std::string>;
 
-// The recorder stands where a browser would, and nothing reaches Wine's
-// browser bridge: without this, "no link was opened" would prove nothing.
-TEST(LinkHarness, WebAddressesGoToTheRecorderOnly) {
-    openedLinks();
-    EXPECT_GT((INT_PTR)ShellExecuteA(0, "open", "https://harness.example/check", 0, 0, SW_SHOW), 32);
-    EXPECT_EQ(Links{"https://harness.example/check"}, openedLinks());
-    Program browser;
-    STARTUPINFOA startup = {sizeof startup};
-    PROCESS_INFORMATION process = {};
-    char command[] = "winebrowser.exe";
-    EXPECT_FALSE(CreateProcessA(0, command, 0, 0, FALSE, 0, 0, 0, &startup, &process))
-        << "winebrowser.exe can still start";
-    if (process.hProcess)
-        TerminateProcess(process.hProcess, 1), CloseHandle(process.hProcess), CloseHandle(process.hThread);
-}
-
 // A copy of the installer whose package is `package`.
 std::string installerWith(const ScratchFolder& scratch, const std::string& name, const std::vector<uint8_t>& package) {
     EXPECT_TRUE(copyWithPackage(INSTALLER, scratch / name, package)) << name << " GLE=" << GetLastError();
