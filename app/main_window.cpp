@@ -8,6 +8,7 @@
 #include "package/package.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
+#include "platform/system_calls.h"
 #include "setup/procedures.h"
 
 InstallerState installerState;
@@ -218,7 +219,7 @@ int startInstallWorker(InstallerState* record, int wait) {
     record->workerResult = -1;
     InterlockedExchange(&record->busy, 1);
     DWORD threadId = 0;
-    record->workerThread = CreateThread(0, 0, installWorkerMain, record, 0, &threadId);
+    record->workerThread = systemCalls.createThread(0, 0, installWorkerMain, record, 0, &threadId);
     if (record->workerThread == 0) {
         // Nothing runs: a busy flag left at 1 would refuse every close.
         InterlockedExchange(&record->busy, 0);

@@ -30,7 +30,7 @@ BOOL WINAPI markHandleForDeletion(HANDLE handle) {
 
 SystemCalls systemCalls = {
     loadLibraryFromSystemFolder, GetProcAddress,   FreeLibrary,     GetWindowsDirectoryA, GetCurrentDirectoryA,
-    CreateDirectoryA,            DeleteFileA,      markHandleForDeletion, RegDeleteKeyA,
+    CreateDirectoryA,            DeleteFileA,      markHandleForDeletion, RegDeleteKeyA, CreateThread,
 };
 
 void resetSystemCalls() {
@@ -43,4 +43,5 @@ void resetSystemCalls() {
     systemCalls.deleteFile = DeleteFileA;
     systemCalls.markForDeletion = markHandleForDeletion;
     systemCalls.regDeleteKey = RegDeleteKeyA;
+    systemCalls.createThread = CreateThread;
 }

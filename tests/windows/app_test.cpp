@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/main_window.h"
 #include "tests/support/test_package.h"
 #include "tests/support/win32_test.h"
 
@@ -401,6 +402,19 @@ TEST_F(App, UnattendedRunsEndWithTheProcedureResult) {
     }
     EXPECT_EQ(Links{}, openedLinks()) << "a failed or hidden run opens no link";
     EXPECT_EQ("0", userValue(PRODUCT_SETTINGS_KEY, "SysTray"));
+}
+
+// A stored link opens when its text and terminator fit the 512-byte buffer:
+// 511 bytes, not 512.
+TEST_F(App, StoredLinksOfAtMost511BytesOpen) {
+    for (int length : {511, 512}) {
+        std::vector<unsigned char> link(length, 'x');
+        memcpy(link.data(), "http://a.example/", 17);
+        scrambleLinkBytes(LINK_SEED, link.data(), length);
+        openStoredLink(&installerState, link.data(), length);
+        EXPECT_EQ(length == 511 ? Links{"http://a.example/" + std::string(494, 'x')} : Links{}, openedLinks())
+            << length;
+    }
 }
 
 // ---- Single instance and the running product ---------------------------------------------

@@ -1,7 +1,10 @@
-// The status text handed from the install worker to the window thread is
-// never seen torn. (The single-instance lock is the app test's.)
+// The installer state between the window thread and the install worker: the
+// status text is never seen torn, and a worker that cannot start leaves the
+// window free to close.
 #include <gtest/gtest.h>
 
+#include "app/main_window.h"
+#include "platform/system_calls.h"
 #include "tests/support/win32_test.h"
 
 using namespace orlotest;
@@ -40,6 +43,21 @@ TEST(StatusText, ReaderOnlyEverSeesWholeStageTexts) {
     EXPECT_EQ("", torn) << "the first torn text";
     for (bool s : seen) kinds += s;
     EXPECT_GE(kinds, 2) << "the reader never saw the text change: the test exercised nothing";
+}
+
+HANDLE WINAPI noThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    return SetLastError(ERROR_NOT_ENOUGH_MEMORY), HANDLE(0);
+}
+
+// Without the worker, busy would stay 1 and refuse every close.
+TEST(InstallWorker, AWorkerThatCannotStartLeavesTheWindowFree) {
+    clearInstallerState(&shared, 0);
+    systemCalls.createThread = noThread;
+    for (int wait : {0, 1}) {
+        EXPECT_EQ(-1, startInstallWorker(&shared, wait)) << wait;
+        EXPECT_EQ(0, shared.busy) << wait;
+    }
+    resetSystemCalls();
 }
 
 }  // namespace
