@@ -18,7 +18,8 @@
 #   --tsa-ca FILE     certificates the time stamp is checked against
 #                     (default: the system's, /etc/ssl/certs/ca-certificates.crt)
 #   --manifest-url URL  where the installer will be downloadable from: also writes
-#                     the package manager's manifest (winget/ beside the installer)
+#                     the package manager's manifest (winget/ beside the installer),
+#                     checked by scripts/check-manifest.py before the record is written
 #
 # The three NAME=PATH files are packed with orlo-pack in package order (the
 # program, the readme, the manual). Without --timestamp the signature stops
@@ -258,6 +259,10 @@ if [ -n "$manifest_url" ]; then
   copyright=$(sed -n 's/^  LegalCopyright = "\(.*\)"$/\1/p' <<<"$inspect")
   mkdir -p "$manifests"
   write_manifest "$version" "$copyright" "$manifest_url" "${sha256^^}"
+  # The gate: the schema, the three files against each other and against
+  # this installer (scripts/check-manifest.py; Debian's python, whatever PATH says).
+  problem=$(/usr/bin/python3 "$here/scripts/check-manifest.py" "$manifests" "$installer" "$manifest_url" \
+    "$version" 2>&1) || fail "the manifest in $manifests does not validate: ${problem##*$'\n'}"
 fi
 
 {
