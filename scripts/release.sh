@@ -247,7 +247,7 @@ ExpectedReturnCodes:
 Installers:
 - Architecture: x86
   InstallerUrl: $(quoted "$3")
-  InstallerSha256: $4
+  InstallerSha256: '$4'
 ManifestType: installer
 ManifestVersion: 1.10.0
 EOF_INSTALLER
