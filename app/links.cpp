@@ -3,5 +3,4 @@
 // CMake cache variables ORLO_PICTURE_LINK and ORLO_COMPLETION_LINK
 // (cmake/windows.cmake), so the plain texts never enter the object code.
 #include "app/main_window.h"
-
 #include "links.generated.h"

@@ -35,7 +35,10 @@ const char* osClassText(int osClass) {
         case 1: return "O/S: WIN XP";
         case 3: return "O/S: VISTA";
         case 4: return "O/S: WIN7";
-        case 5: case 6: case 7: case 8: return "O/S: > WIN7";
+        case 5:
+        case 6:
+        case 7:
+        case 8: return "O/S: > WIN7";
         default: return "O/S: unknown";
     }
 }

@@ -103,18 +103,17 @@ int entryNameIsSafe(const PackageEntry* entry);
 
 // Outcome of one entry of a package image.
 enum EntryOutcome {
-    ENTRY_OK = 0,              // digest matches; the region now holds plain bytes
-    ENTRY_OUT_OF_BOUNDS = 1,   // region reaches past the package; chain not advanced
-    ENTRY_EMPTY = 2,           // size 0: nothing to verify or write; counted as failed
-    ENTRY_DIGEST_MISMATCH = 3, // descrambled bytes do not match the entry's digest
+    ENTRY_OK = 0,               // digest matches; the region now holds plain bytes
+    ENTRY_OUT_OF_BOUNDS = 1,    // region reaches past the package; chain not advanced
+    ENTRY_EMPTY = 2,            // size 0: nothing to verify or write; counted as failed
+    ENTRY_DIGEST_MISMATCH = 3,  // descrambled bytes do not match the entry's digest
 };
 
 // Processes one entry of a writable image exactly as extraction does: bounds
 // test, MD5 of the stored bytes, in-place descrambling, MD5 of the result,
 // comparison with the entry's digest, and the chain advanced after every
 // entry that passed the bounds test.
-EntryOutcome unpackEntryInPlace(uint8_t* image, uint32_t imageSize, const PackageEntry* entry,
-                                PackageChain* chain);
+EntryOutcome unpackEntryInPlace(uint8_t* image, uint32_t imageSize, const PackageEntry* entry, PackageChain* chain);
 
 // Reads the header of an image held in memory: 0 and a copy in *header when
 // the image is longer than 468 bytes, -1 otherwise (header untouched).
@@ -133,8 +132,8 @@ uint32_t packageSizeFor(const uint32_t sizes[3]);
 // packageSizeFor(sizes)), back to back in entry order, reserved fields 0.
 // Returns 0, or -1 when a name is not 1..127 bytes, a file is empty, or the
 // output is too small.
-int buildPackageImage(const char* const names[3], const uint8_t* const data[3],
-                      const uint32_t sizes[3], uint8_t* out, uint32_t outSize);
+int buildPackageImage(const char* const names[3], const uint8_t* const data[3], const uint32_t sizes[3], uint8_t* out,
+                      uint32_t outSize);
 
 // ---------------------------------------------------------------------------
 // Win32: the package as a resource of the running executable.

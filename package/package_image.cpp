@@ -1,10 +1,9 @@
 // The package format as pure code over bytes held in memory: header parsing,
 // the key chain, the bounds test, name checks, verification and building.
-#include "package/package.h"
-
-#include "platform/bounded_text.h"
-
 #include <string.h>
+
+#include "package/package.h"
+#include "platform/bounded_text.h"
 
 namespace {
 
@@ -35,10 +34,15 @@ bool isDeviceName(const char* begin, const char* end) {
 bool isForbiddenNameChar(unsigned char c) {
     if (c < 32 || c == 127) return true;
     switch (c) {
-        case '<': case '>': case ':': case '"': case '/': case '|': case '?': case '*':
-            return true;
-        default:
-            return false;
+        case '<':
+        case '>':
+        case ':':
+        case '"':
+        case '/':
+        case '|':
+        case '?':
+        case '*': return true;
+        default: return false;
     }
 }
 
@@ -117,13 +121,13 @@ inline uint8_t keystreamBase(uint32_t& a, uint32_t n) {
 
 // One MD5 step in both lanes (S: stored words, P: plain words), plus the
 // key-less keystream byte j of the next block when WithKeystream.
-#define ORLO_STEP2(FN, a, b, c, d, k, t, r, j)                                  \
-    a##S += xs[k] + (uint32_t)(t);                                              \
-    a##P += xp[k] + (uint32_t)(t);                                              \
-    a##S += FN(b##S, c##S, d##S);                                               \
-    a##P += FN(b##P, c##P, d##P);                                               \
-    if (WithKeystream) next[j] = keystreamBase(word, nextStart - (j));         \
-    a##S = rotl32(a##S, r) + b##S;                                              \
+#define ORLO_STEP2(FN, a, b, c, d, k, t, r, j)                         \
+    a##S += xs[k] + (uint32_t)(t);                                     \
+    a##P += xp[k] + (uint32_t)(t);                                     \
+    a##S += FN(b##S, c##S, d##S);                                      \
+    a##P += FN(b##P, c##P, d##P);                                      \
+    if (WithKeystream) next[j] = keystreamBase(word, nextStart - (j)); \
+    a##S = rotl32(a##S, r) + b##S;                                     \
     a##P = rotl32(a##P, r) + b##P;
 
 // The MD5 transform of one 64-byte block in both lanes: xs holds the stored
@@ -131,8 +135,8 @@ inline uint8_t keystreamBase(uint32_t& a, uint32_t n) {
 // block (byte positions n = nextStart down to nextStart - 63) into next,
 // advancing the scrambler's state word.
 template <bool WithKeystream>
-inline void md5BlockTwoLanes(uint32_t stateS[4], uint32_t stateP[4], const uint32_t xs[16],
-                             const uint32_t xp[16], uint32_t& word, uint32_t nextStart, uint8_t next[64]) {
+inline void md5BlockTwoLanes(uint32_t stateS[4], uint32_t stateP[4], const uint32_t xs[16], const uint32_t xp[16],
+                             uint32_t& word, uint32_t nextStart, uint8_t next[64]) {
     uint32_t aS = stateS[0], bS = stateS[1], cS = stateS[2], dS = stateS[3];
     uint32_t aP = stateP[0], bP = stateP[1], cP = stateP[2], dP = stateP[3];
     (void)next;
@@ -225,8 +229,8 @@ inline void md5BlockTwoLanes(uint32_t stateS[4], uint32_t stateP[4], const uint3
 // MD5 of the region as stored into storedDigest, the region descrambled in
 // place with (seed, key), MD5 of the result into plainDigest. Same results
 // as md5Digest, scramblePackageBytes, md5Digest one after the other.
-void unpackRegion(uint8_t* region, uint32_t size, uint32_t seed, const uint8_t key[16],
-                  uint8_t storedDigest[16], uint8_t plainDigest[16]) {
+void unpackRegion(uint8_t* region, uint32_t size, uint32_t seed, const uint8_t key[16], uint8_t storedDigest[16],
+                  uint8_t plainDigest[16]) {
     uint32_t word = seed;  // the scrambler's state word a
 
     Md5Context stored;
@@ -327,8 +331,7 @@ int entryNameIsSafe(const PackageEntry* entry) {
     return 1;
 }
 
-EntryOutcome unpackEntryInPlace(uint8_t* image, uint32_t imageSize, const PackageEntry* entry,
-                                PackageChain* chain) {
+EntryOutcome unpackEntryInPlace(uint8_t* image, uint32_t imageSize, const PackageEntry* entry, PackageChain* chain) {
     if (!entryInBounds(entry, imageSize)) return ENTRY_OUT_OF_BOUNDS;
     uint8_t* region = image + entry->offset;
     const uint32_t size = entry->size;
@@ -376,8 +379,8 @@ uint32_t packageSizeFor(const uint32_t sizes[3]) {
     return total > 0xFFFFFFFFu ? 0 : (uint32_t)total;
 }
 
-int buildPackageImage(const char* const names[3], const uint8_t* const data[3],
-                      const uint32_t sizes[3], uint8_t* out, uint32_t outSize) {
+int buildPackageImage(const char* const names[3], const uint8_t* const data[3], const uint32_t sizes[3], uint8_t* out,
+                      uint32_t outSize) {
     const uint32_t total = packageSizeFor(sizes);
     if (total == 0 || outSize < total) return -1;
     for (uint32_t i = 0; i < PACKAGE_ENTRY_COUNT; i++) {

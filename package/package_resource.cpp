@@ -1,9 +1,8 @@
 // The package as resource RT_RCDATA 100 of the running executable.
-#include "package/package.h"
-
 #include <windows.h>
 
 #include "app/installer_state.h"
+#include "package/package.h"
 
 int readPackageHeader(InstallerState* state) {
     HRSRC found = FindResourceA(state->instance, MAKEINTRESOURCEA(PACKAGE_RESOURCE_ID), (LPCSTR)RT_RCDATA);

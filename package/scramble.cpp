@@ -1,7 +1,7 @@
 // The two byte scramblers and the block routines.
-#include "package/package.h"
-
 #include <string.h>
+
+#include "package/package.h"
 
 namespace {
 
@@ -9,9 +9,7 @@ namespace {
 // a signed 32-bit value, so bit 31 of s fills bits 24..31 of the new state.
 // Written out with unsigned operations so that it does not depend on how the
 // compiler shifts negative numbers.
-inline uint32_t nextState(uint32_t s) {
-    return (s >> 8) | ((s & 0x80000000u) ? 0xFF000000u : 0u);
-}
+inline uint32_t nextState(uint32_t s) { return (s >> 8) | ((s & 0x80000000u) ? 0xFF000000u : 0u); }
 
 }  // namespace
 

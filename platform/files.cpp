@@ -57,7 +57,8 @@ int readIdentity(HANDLE handle, HeldFolder* held) {
     held->volume = info.dwVolumeSerialNumber;
     held->indexHigh = info.nFileIndexHigh;
     held->indexLow = info.nFileIndexLow;
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // Opens path as a folder onto the chain. Refused: more folders than the
@@ -70,8 +71,9 @@ int readIdentity(HANDLE handle, HeldFolder* held) {
 // since a listing (FindFirstFileA) cannot be opened beside such a handle.
 int holdFolder(HeldChain* chain, const char* path, int pathLength) {
     if (chain->count >= HELD_FOLDER_LIMIT) return 0;
-    const HANDLE handle = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, 0);
+    const HANDLE handle =
+        CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, 0);
     if (handle == INVALID_HANDLE_VALUE) return 0;
     HeldFolder* held = &chain->folders[chain->count];
     const DWORD byPath = GetFileAttributesA(path);
@@ -148,9 +150,9 @@ int deleteInnermost(HeldChain* chain, const char* path) {
     if (handle == INVALID_HANDLE_VALUE) return 0;
     HeldFolder again;
     const DWORD byPath = GetFileAttributesA(path);
-    const int same = readIdentity(handle, &again) && again.volume == held.volume &&
-                     again.indexHigh == held.indexHigh && again.indexLow == held.indexLow &&
-                     byPath != INVALID_FILE_ATTRIBUTES && !(byPath & FILE_ATTRIBUTE_REPARSE_POINT);
+    const int same = readIdentity(handle, &again) && again.volume == held.volume && again.indexHigh == held.indexHigh &&
+                     again.indexLow == held.indexLow && byPath != INVALID_FILE_ATTRIBUTES &&
+                     !(byPath & FILE_ATTRIBUTE_REPARSE_POINT);
     const int deleted = same && systemCalls.markForDeletion(handle);
     CloseHandle(handle);  // the deletion happens as the handle closes
     return deleted;

@@ -32,7 +32,8 @@ void cutAtLastBackslash(char* path) {
 HRESULT createShortcut(const char* target, const char* folder, const char* name, const char* arguments) {
     char shortcutPath[SHORTCUT_PATH_SIZE];
     // A shortcut path that does not fit is refused before anything is made.
-    if (!target || !buildShortcutPath(shortcutPath, folder, name)) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    if (!target || !buildShortcutPath(shortcutPath, folder, name))
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
     IShellLinkA* link = 0;
     HRESULT status = CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link);

@@ -29,8 +29,16 @@ BOOL WINAPI markHandleForDeletion(HANDLE handle) {
 }
 
 SystemCalls systemCalls = {
-    loadLibraryFromSystemFolder, GetProcAddress,   FreeLibrary,     GetWindowsDirectoryA, GetCurrentDirectoryA,
-    CreateDirectoryA,            DeleteFileA,      markHandleForDeletion, RegDeleteKeyA, CreateThread,
+    loadLibraryFromSystemFolder,
+    GetProcAddress,
+    FreeLibrary,
+    GetWindowsDirectoryA,
+    GetCurrentDirectoryA,
+    CreateDirectoryA,
+    DeleteFileA,
+    markHandleForDeletion,
+    RegDeleteKeyA,
+    CreateThread,
 };
 
 void resetSystemCalls() {

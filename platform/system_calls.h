@@ -20,8 +20,9 @@ struct SystemCalls {
     // Marks an open file or folder for deletion as its last handle closes.
     BOOL(WINAPI* markForDeletion)(HANDLE handle);
     LONG(WINAPI* regDeleteKey)(HKEY root, LPCSTR path);
-    HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
-                                 LPVOID parameter, DWORD flags, LPDWORD threadId);
+    HANDLE(WINAPI* createThread)
+    (LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
+     LPDWORD threadId);
 };
 
 extern SystemCalls systemCalls;

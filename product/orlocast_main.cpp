@@ -20,8 +20,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     windowClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
     windowClass.lpszClassName = "FMOrloCastStandIn";
     if (!RegisterClassA(&windowClass)) return 1;
-    HWND window = CreateWindowExA(0, "FMOrloCastStandIn", "OrloCast", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, 320, 200, 0, 0, instance, 0);
+    HWND window = CreateWindowExA(0, "FMOrloCastStandIn", "OrloCast", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  320, 200, 0, 0, instance, 0);
     if (window == 0) return 1;
     ShowWindow(window, show);
     MSG message;

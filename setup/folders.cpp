@@ -46,8 +46,8 @@ struct FolderSlot {
     BOOL create;
 };
 const FolderSlot FOLDER_SLOTS[FOLDER_COUNT] = {
-    {CSIDL_PROGRAM_FILES_ID, FALSE},  {CSIDL_PERSONAL_ID, TRUE},        {CSIDL_APPDATA_ID, TRUE},
-    {CSIDL_COMMON_APPDATA_ID, TRUE},  {CSIDL_COMMON_PROGRAMS_ID, TRUE}, {CSIDL_STARTUP_ID, TRUE},
+    {CSIDL_PROGRAM_FILES_ID, FALSE}, {CSIDL_PERSONAL_ID, TRUE},        {CSIDL_APPDATA_ID, TRUE},
+    {CSIDL_COMMON_APPDATA_ID, TRUE}, {CSIDL_COMMON_PROGRAMS_ID, TRUE}, {CSIDL_STARTUP_ID, TRUE},
 };
 
 SpecialFolderTable specialFolders = {"", "", "", "", "", "Startup"};
@@ -103,8 +103,7 @@ int readWindowsFolder(char* out) {
     out[0] = 0;
     out[FALLBACK_SIZE - 1] = 0;
     const UINT length = systemCalls.getWindowsDirectory(out, WINDOWS_FOLDER_LIMIT);
-    if (length == 0 || length >= WINDOWS_FOLDER_LIMIT ||
-        (int)length != textLength(out, (int)WINDOWS_FOLDER_LIMIT)) {
+    if (length == 0 || length >= WINDOWS_FOLDER_LIMIT || (int)length != textLength(out, (int)WINDOWS_FOLDER_LIMIT)) {
         out[0] = 0;
         return 0;
     }
@@ -167,8 +166,7 @@ void askFolderLibrary() {
 void readCurrentFolder(char* entry) {
     entry[0] = 0;
     const DWORD length = systemCalls.getCurrentDirectory(SPECIAL_FOLDER_SIZE, entry);
-    if (length == 0 || length >= (DWORD)SPECIAL_FOLDER_SIZE ||
-        (int)length != textLength(entry, SPECIAL_FOLDER_SIZE)) {
+    if (length == 0 || length >= (DWORD)SPECIAL_FOLDER_SIZE || (int)length != textLength(entry, SPECIAL_FOLDER_SIZE)) {
         entry[0] = 0;
     }
 }

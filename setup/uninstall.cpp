@@ -39,8 +39,7 @@ int deletePackageFiles(InstallerState* state) {
         if (!entryNameIsSafe(entry)) continue;
         // Only a name whose whole path fits, as it did when it was written.
         char path[TEXT_SIZE];
-        if (textCopy(path, TEXT_SIZE, state->targetFolder) && path[0] != 0 &&
-            joinPath(path, TEXT_SIZE, entry->name))
+        if (textCopy(path, TEXT_SIZE, state->targetFolder) && path[0] != 0 && joinPath(path, TEXT_SIZE, entry->name))
             deleteFileInFolder(state->targetFolder, entry->name);
     }
     return 0;
@@ -63,8 +62,7 @@ int runUninstall(InstallerState* state) {
                              "at\n%s.",
                              MAKER_WEB_HOST);
     if (resolveTargetFolder(state, PRODUCT_FOLDER) != 0)
-        return failUninstall(state, -2,
-                             "Failed to get target folder on system disk\nthanks to remove %s manually...",
+        return failUninstall(state, -2, "Failed to get target folder on system disk\nthanks to remove %s manually...",
                              PRODUCT_DISPLAY_NAME);
 
     deletePackageFiles(state);

@@ -12,9 +12,7 @@ static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPA
             EndPaint(window, &paint);
             return 0;
         }
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
+        case WM_DESTROY: PostQuitMessage(0); return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -27,8 +25,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     windowClass.hCursor = LoadCursorA(0, (LPCSTR)IDC_ARROW);
     windowClass.lpszClassName = "OrloBenchBareWindow";
     if (!RegisterClassA(&windowClass)) return 1;
-    HWND window = CreateWindowExA(0, "OrloBenchBareWindow", "Bare", WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 900, 524, 0, 0, instance, 0);
+    HWND window = CreateWindowExA(0, "OrloBenchBareWindow", "Bare", WS_POPUP | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 900, 524, 0, 0, instance, 0);
     if (window == 0) return 1;
     ShowWindow(window, show);
     UpdateWindow(window);

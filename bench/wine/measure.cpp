@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
     const double elapsed = millisecondsSince(start, frequency);
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
-    printf("ms=%.3f exit=%ld peak_ws=%lu peak_pagefile=%lu", elapsed, (long)exitCode,
-           (unsigned long)peakWorkingSet, (unsigned long)peakPagefile);
+    printf("ms=%.3f exit=%ld peak_ws=%lu peak_pagefile=%lu", elapsed, (long)exitCode, (unsigned long)peakWorkingSet,
+           (unsigned long)peakPagefile);
     if (windowClass) printf(" window_ms=%.3f", windowMs);
     printf("\n");
     fflush(stdout);

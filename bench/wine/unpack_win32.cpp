@@ -52,7 +52,8 @@ int unpackStraightforward(uint8_t* image, uint32_t imageSize) {
 
 void report(const char* name, double* ms) {
     std::sort(ms, ms + RUNS);
-    printf("win32_" FLAVOUR "_%s runs=%d median_ms=%.3f min_ms=%.3f max_ms=%.3f\n", name, RUNS, ms[RUNS / 2], ms[0], ms[RUNS - 1]);
+    printf("win32_" FLAVOUR "_%s runs=%d median_ms=%.3f min_ms=%.3f max_ms=%.3f\n", name, RUNS, ms[RUNS / 2], ms[0],
+           ms[RUNS - 1]);
 }
 
 }  // namespace
