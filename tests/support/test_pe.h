@@ -1,5 +1,4 @@
-// Builds small Windows PE files for the tests and the fuzzers' seeds: one
-// .rsrc section laid out as a resource compiler writes it, a sound
+// Small Windows PE files for the tests and the fuzzers' seeds: a sound
 // installer's resources, and the executables a reader must refuse.
 #pragma once
 
@@ -8,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -17,21 +17,16 @@ using Bytes = std::vector<uint8_t>;
 
 inline void put16(Bytes& b, size_t at, uint32_t v) { b[at] = (uint8_t)v, b[at + 1] = (uint8_t)(v >> 8); }
 inline void put32(Bytes& b, size_t at, uint32_t v) { put16(b, at, v & 0xFFFF), put16(b, at + 2, v >> 16); }
-inline uint32_t get32(const Bytes& b, size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
-}
 inline void pad4(Bytes& b) { b.resize((b.size() + 3) & ~(size_t)3); }
 
 constexpr uint32_t SECTION_RVA = 0x1000;
 constexpr size_t SECTION_OFFSET = 0x200;
 
-// PE32 headers and one section holding `rsrc` (offsets in it count from its
-// start, at SECTION_RVA).
+// PE32 headers and one section holding `rsrc`, whose offsets count from SECTION_RVA.
 inline Bytes peAround(Bytes rsrc) {
     rsrc.resize((rsrc.size() + 0x1FF) & ~(size_t)0x1FF);
     const uint32_t n = (uint32_t)rsrc.size();
-    // "MZ", e_lfanew, "PE", i386, one section, a 224-byte optional header (PE32, 16 directories, resources at
-    // SECTION_RVA), then the section's virtual size and address, raw size and offset.
+    // "MZ", e_lfanew, "PE", i386, 1 section, optional header: 224 bytes, PE32, 16 directories, resources; section.
     const std::pair<size_t, uint32_t> fields[] = {
         {0, 0x5A4D}, {0x3C, 0x40},         {0x40, 0x4550}, {0x44, 0x14C},          {0x46, 1},
         {0x54, 224}, {0x58, 0x10B},        {0xB4, 16},     {0xC8, SECTION_RVA},    {0xCC, n},
@@ -47,8 +42,7 @@ struct Resource {
     Bytes bytes;
 };
 
-// Resources sorted by type, id and language: the type, id and language
-// tables depth first, then the data entries, then the data.
+// Resources sorted by type, id and language: the tables depth first, then the data entries, then the data.
 inline Bytes buildPe(const std::vector<Resource>& res) {
     Bytes r;
     std::vector<size_t> slots;  // where each resource's data entry offset goes
@@ -63,10 +57,8 @@ inline Bytes buildPe(const std::vector<Resource>& res) {
         starts.push_back(last);
         for (size_t k = 0; k + 1 < starts.size(); k++) {
             put32(r, at + 16 + 8 * k, key(starts[k]));
-            if (level == 2)
-                slots.push_back(at + 20 + 8 * k);
-            else
-                put32(r, at + 20 + 8 * k, 0x80000000u | (uint32_t)table(starts[k], starts[k + 1], level + 1));
+            level == 2 ? slots.push_back(at + 20 + 8 * k)
+                       : put32(r, at + 20 + 8 * k, 0x80000000u | (uint32_t)table(starts[k], starts[k + 1], level + 1));
         }
         return at;
     };
@@ -83,33 +75,20 @@ inline Bytes buildPe(const std::vector<Resource>& res) {
     return peAround(r);
 }
 
-// A damaged tree whose work multiplies: type 10 lists `dirs` ids, each
-// pointing at a language table 8 bytes after the previous one. Every 8-byte
-// slot after them reads as (name, named | ids << 16), so each table declares
-// named + ids entries and every entry reaches one zero-sized data entry;
-// `namedEntries` sets the high bit of each name.
-inline Bytes overlappingDirectories(uint32_t dirs, uint16_t named, uint16_t ids, bool namedEntries) {
-    const uint32_t counts = named | (uint32_t)ids << 16;
-    const size_t idDir = 24, region = idDir + 16 + 8ull * dirs, slots = dirs + 1 + named + ids;
-    Bytes rsrc(std::max(region + 8 * slots, (size_t)counts + 16), 0);
-    put16(rsrc, 14, 1);
-    put32(rsrc, 16, 10);
-    put32(rsrc, 20, 0x80000000u | (uint32_t)idDir);
-    put16(rsrc, idDir + 14, dirs);
-    for (uint32_t k = 0; k < dirs; k++) {
-        put32(rsrc, idDir + 16 + 8 * k, k + 1);
-        put32(rsrc, idDir + 20 + 8 * k, 0x80000000u | (uint32_t)(region + 8 * k));
-    }
-    for (size_t s = 0; s < slots; s++) {
-        put32(rsrc, region + 8 * s, namedEntries ? 0x80000000u | (uint32_t)s : 1033);
-        put32(rsrc, region + 8 * s + 4, counts);
+// A tree whose work multiplies: type 10 lists `dirs` ids, each pointing at a language table 8 bytes after the
+// previous one. Every 8-byte slot after them reads as (1033, named | ids << 16), so each table declares named + ids
+// entries (all named ones skipped), each reaching one zero-sized data entry.
+inline Bytes overlappingDirectories(uint32_t dirs, uint16_t named, uint16_t ids) {
+    const uint32_t counts = named | (uint32_t)ids << 16, region = 40 + 8 * dirs, slots = dirs + 1 + named + ids;
+    Bytes rsrc(std::max(region + 8 * slots, counts + 16), 0);
+    put32(rsrc, 12, 1 << 16), put32(rsrc, 16, 10), put32(rsrc, 20, 0x80000018u), put32(rsrc, 36, dirs << 16);
+    for (uint32_t j = 0; j < dirs + slots; j++) {  // the ids, then the slots
+        put32(rsrc, 40 + 8 * j, j < dirs ? j + 1 : 1033);
+        put32(rsrc, 44 + 8 * j, j < dirs ? 0x80000000u | (region + 8 * j) : counts);
     }
     put32(rsrc, counts, SECTION_RVA);  // the data entry: size 0
     return peAround(rsrc);
 }
-
-// ---------------------------------------------------------------------------
-// An installer's resources.
 
 inline Bytes utf16z(const std::u16string& s) {
     Bytes out;
@@ -125,18 +104,14 @@ inline Bytes versionBlock(const std::u16string& key, const Bytes& value, size_t 
     pad4(b);
     b.insert(b.end(), value.begin(), value.end());
     for (const Bytes& child : children) pad4(b), b.insert(b.end(), child.begin(), child.end());
-    put16(b, 0, (uint32_t)b.size());
-    put16(b, 2, (uint32_t)valueLength);
-    put16(b, 4, type);
+    put16(b, 0, (uint32_t)b.size()), put16(b, 2, (uint32_t)valueLength), put16(b, 4, type);
     return b;
 }
 
 // File 2.3.4.5, product 1.10.11.12, a company name that needs escaping, translation 0000/04b0.
 inline Bytes sampleVersion() {
-    Bytes fixed(52, 0);
-    for (auto [at, v] :
-         {std::pair<size_t, uint32_t>{0, 0xFEEF04BD}, {8, 0x20003}, {12, 0x40005}, {16, 0x1000A}, {20, 0xB000C}})
-        put32(fixed, at, v);
+    Bytes fixed = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 0, 0, 3, 0, 2, 0, 5, 0, 4, 0, 10, 0, 1, 0, 12, 0, 11, 0};
+    fixed.resize(52);
     const std::u16string company = u"Caf\u00e9 \U0001F4FB \"Radio\"\t\\";
     const Bytes strings =
         versionBlock(u"000004b0", {}, 0, 1, {versionBlock(u"CompanyName", utf16z(company), company.size() + 1, 1)});
@@ -149,9 +124,7 @@ inline Bytes sampleVersion() {
 // A BITMAPINFOHEADER (no compression) followed by `payload` zero bytes.
 inline Bytes dib(int32_t width, int32_t height, uint16_t bitCount, size_t payload) {
     Bytes b(40 + payload, 0);
-    for (auto [at, v] :
-         {std::pair<size_t, uint32_t>{0, 40}, {4, (uint32_t)width}, {8, (uint32_t)height}, {12, 1u | bitCount << 16}})
-        put32(b, at, v);
+    put32(b, 0, 40), put32(b, 4, (uint32_t)width), put32(b, 8, (uint32_t)height), put32(b, 12, 1 | bitCount << 16);
     return b;
 }
 
@@ -172,51 +145,33 @@ inline std::vector<Resource> installerResources(const Bytes& package) {
             {24, 1, 1033, Bytes(MANIFEST, MANIFEST + strlen(MANIFEST))}};
 }
 
-// Executables whose package Windows could read otherwise than a reader, or
-// whose reading multiplies work: the sound installer in two languages or
-// with a few fields changed, and overlapping tables; `full` adds the 1.77 MB
-// shapes of 65,535 tables.
-struct CraftedExecutable {
-    std::string what;
-    Bytes file;
-    std::string refusal;  // a word of the one-line error
-};
+// Executables whose package Windows could read otherwise than a reader, or whose reading multiplies work, each with
+// a word of its one-line error: overlapping tables (`full` adds the 1.77 MB shapes of 65,535 tables), and the sound
+// installer with a resource in two languages or a few fields changed.
+using CraftedExecutable = std::tuple<std::string, Bytes, std::string>;  // what, file, refusal
 
 inline std::vector<CraftedExecutable> refusedExecutables(const Bytes& package, bool full) {
     const std::vector<Resource> sound = installerResources(package);
-    const auto twice = [&](size_t i) {  // resource i also in language 1031, one byte changed
+    std::vector<CraftedExecutable> out = {{"overlapping tables", overlappingDirectories(64, 40, 1), "share"}};
+    if (full) out.push_back({"65535 overlapping tables", overlappingDirectories(65535, 65535, 26), "damaged"});
+    const char* const looked[] = {"RT_BITMAP 101", "RT_ICON 1", "RT_RCDATA 100", "RT_GROUP_ICON 100"};
+    for (size_t i = 0; i < 4; i++) {  // resource i also in language 1031, one byte changed
         std::vector<Resource> all = sound;
         all.insert(all.begin() + i, all[i]);
         all[i].language = 1031;
         all[i].bytes[all[i].bytes.size() / 2] ^= 1;
-        return buildPe(all);
-    };
-    std::vector<CraftedExecutable> out = {
-        {"package in two languages", twice(2), "RT_RCDATA 100"},
-        {"background in two languages", twice(0), "RT_BITMAP 101"},
-        {"icon group in two languages", twice(3), "RT_GROUP_ICON 100"},
-        {"icon image in two languages", twice(1), "RT_ICON 1"},
-        {"overlapping tables", overlappingDirectories(64, 40, 1, false), "share"},
-        {"the same, named entries", overlappingDirectories(64, 40, 1, true), "16-bit"}};
-    if (full) {
-        out.push_back({"65535 overlapping tables", overlappingDirectories(65535, 65535, 26, false), "damaged"});
-        out.push_back({"the same, named entries", overlappingDirectories(65535, 65535, 26, true), "damaged"});
+        out.push_back({std::string(looked[i]) + " in two languages", buildPe(all), looked[i]});
     }
-    // The sound file: its root's type entries, the bitmap's language table
-    // (after the root and the bitmap's id table), the data entries (after six
-    // id and language tables) and where each resource's bytes lie.
+    // The root's type entries, the bitmap's language table, the data entries and the bytes of each resource.
     const Bytes pe = buildPe(sound);
     const size_t types = SECTION_OFFSET + 16, bitmapLanguages = SECTION_OFFSET + 88, entries = SECTION_OFFSET + 352;
     size_t data[6];
-    for (int i = 0; i < 6; i++) data[i] = get32(pe, entries + 16 * i) - SECTION_RVA + SECTION_OFFSET;
+    for (size_t i = 0, e = entries; i < 6; i++, e += 16)
+        data[i] = (pe[e] | pe[e + 1] << 8) - SECTION_RVA + SECTION_OFFSET;
     const uint32_t packageEntry = (uint32_t)(entries + 32 - SECTION_OFFSET), size = (uint32_t)package.size();
     const uint32_t cut = (uint32_t)(strstr(MANIFEST, "xmlns") - MANIFEST);
-    struct Change {
-        const char *what, *refusal;
-        std::vector<std::pair<size_t, uint32_t>> fields;
-    };
     // clang-format off
-    const Change changes[] = {
+    const std::tuple<const char*, const char*, std::vector<std::pair<size_t, uint32_t>>> changes[] = {
         {"types out of order", "ascending", {{types + 8, 1}}},
         {"type wider than 16 bits", "16-bit", {{types + 16, 0x1000A}}},
         {"table that links to the root", "share", {{types + 4, 0x80000000u}}},
@@ -230,10 +185,10 @@ inline std::vector<CraftedExecutable> refusedExecutables(const Bytes& package, b
         {"icon group naming more images than it holds", "icon group", {{data[3] + 2, 1 | 3 << 16}}},
         {"no package (RT_RCDATA 100 is now type 11)", "no package", {{types + 16, 11}}}};
     // clang-format on
-    for (const Change& c : changes) {
+    for (const auto& [what, refusal, fields] : changes) {
         Bytes f = pe;
-        for (const auto& [at, value] : c.fields) put32(f, at, value);
-        out.push_back({c.what, f, c.refusal});
+        for (const auto& [at, value] : fields) put32(f, at, value);
+        out.push_back({what, f, refusal});
     }
     return out;
 }
