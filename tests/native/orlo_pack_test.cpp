@@ -144,7 +144,7 @@ TEST_F(OrloPack, ExtractWritesEachEntryBeforeTouchingTheNextRegion) {
 // are still written (exit 1); links in the output folder are never written
 // through, nor is a link at build's output.
 TEST_F(OrloPack, ExtractGoesOnPastEntriesItCannotWriteAndNeverFollowsLinks) {
-    const std::string out = path("out"), victim = path("victim"), a = files_[0].name, b = files_[1].name;
+    const std::string out = path("a/out"), victim = path("victim"), a = files_[0].name, b = files_[1].name;
     const Bytes kept = {'k', 'e', 'p', 't'};
     // Entry names (which build may refuse), what is planted, the entry not written (-1 for none), a word of its error.
     const std::tuple<std::string, std::string, std::function<void()>, int, std::string> cases[] = {
@@ -172,7 +172,7 @@ TEST_F(OrloPack, ExtractGoesOnPastEntriesItCannotWriteAndNeverFollowsLinks) {
         EXPECT_EQ(read(out + "/" + files_[last].name), files_[last].bytes);
         EXPECT_EQ(read(victim + "/f"), kept);
         EXPECT_EQ(1, std::distance(fs::directory_iterator(victim), fs::directory_iterator()));
-        EXPECT_FALSE(fs::exists(path("escaped.txt")) || fs::exists(path("../escaped.txt")));
+        EXPECT_FALSE(fs::exists(path("escaped.txt")));  // two folders above the output
     }
     for (const std::string link : {"p.pkg.orlo-tmp", "p.pkg"}) {
         for (const char* name : {"p.pkg", "p.pkg.orlo-tmp"}) fs::remove(path(name));
