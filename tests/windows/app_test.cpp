@@ -632,50 +632,37 @@ TEST_F(App, BusyBoxBlinksEveryHalfSecondAndRefusesEverything) {
     expectInstalledBy(large);
 }
 
-TEST_F(App, FailedInteractiveInstallShowsItsErrorThenCloses) {
-    std::vector<uint8_t> damaged = product();
-    damaged[entryAt(damaged, 1)->offset] ^= 0xFF;
-    Program setup;
-    ASSERT_TRUE(setup.open(installerWith(scratch_, "damaged.exe", damaged), ""));
-    EXPECT_WIN32(PostMessageA(setup.window, WM_KEYDOWN, VK_RETURN, 0));
-    HWND box = setup.waitForBox();
-    ASSERT_TRUE(box != 0);
-    EXPECT_EQ("Orlo-Cast Installation Error", textOf(box));
-    EXPECT_EQ(
-        "Failed to copy file(s) to destination folder...\nInstallation package might be corrupted\n"
-        "thanks to download official package at\nwww.fenmarch.example.",
-        textOf(GetDlgItem(box, 0xFFFF)));
-    EXPECT_TRUE(setup.running());
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(0u, setup.exitCode());
-    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
-    EXPECT_EQ(Links{}, openedLinks());
-}
-
-// Installed: the window offers removal, and Enter removes without a box. A
-// hidden window told Enter from outside runs one procedure and closes, its
-// failure too.
+// Installed: the window offers removal, and Enter removes without a box; a
+// failed removal shows its error, then the window closes. A hidden window
+// told Enter from outside runs one procedure and closes, its failure too.
 TEST_F(App, InstalledProductIsOfferedForRemovalAndRemovedOnce) {
-    for (int hidden = 0; hidden < 2; hidden++) {
-        Program install;
+    const std::string broken = installerWith(scratch_, "short.exe", std::vector<uint8_t>(468, 0));
+    for (const std::string& run : {"shown", "shown, failing", "hidden, failing"}) {
+        Program install, setup;
         ASSERT_TRUE(install.start(INSTALLER, "-h -i"));
         ASSERT_EQ(0u, install.exitCode());
-        Program setup;
-        const std::string remover =
-            hidden ? installerWith(scratch_, "short.exe", std::vector<uint8_t>(468, 0)) : INSTALLER;
+        const bool hidden = run[0] == 'h', failing = run.back() == 'g';
         if (hidden) {
-            ASSERT_TRUE(setup.start(remover, "-h"));
+            ASSERT_TRUE(setup.start(broken, "-h"));
             ASSERT_TRUE(waitUntil([&] { return (setup.window = setup.windowOf("")) != 0; }, LONG_WAIT));
         } else {
-            ASSERT_TRUE(setup.open(remover, ""));
-            expectWindow(setup.window, true);
+            ASSERT_TRUE(setup.open(failing ? broken : INSTALLER, ""));
+            if (!failing) expectWindow(setup.window, true);
         }
         EXPECT_WIN32(PostMessageA(setup.window, WM_KEYDOWN, VK_RETURN, 0));
-        bool boxShown = false;
-        waitUntil([&] { return (boxShown |= setup.windowOf("#32770") != 0), !setup.running(); }, LONG_WAIT);
-        EXPECT_EQ(0u, setup.exitCode(0)) << (hidden ? "the hidden window stays after its failed removal" : "");
-        EXPECT_FALSE(boxShown);
-        EXPECT_EQ(hidden == 1, pathExists(places_.target + "\\Orlocast.exe"));
+        HWND box = 0;
+        waitUntil([&] { return (box = box ? box : setup.windowOf("#32770")) != 0 || !setup.running(); }, LONG_WAIT);
+        EXPECT_EQ(run == "shown, failing", box != 0) << run;
+        if (box) {
+            EXPECT_EQ("Orlo-Cast Uninstallation Error", textOf(box));
+            EXPECT_EQ(
+                "De-Installation package might be corrupted\nthanks to download official package at\n"
+                "www.fenmarch.example.",
+                textOf(GetDlgItem(box, 0xFFFF)));
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        EXPECT_EQ(0u, setup.exitCode()) << run << ": the window did not close after its one procedure";
+        EXPECT_EQ(failing, pathExists(places_.target + "\\Orlocast.exe")) << run;
         removeProductTraces();
     }
 }
