@@ -2,8 +2,8 @@
 // the ANSI listing turns into paths, folders swapped for links while the
 // removal walks them, device names in disguise in a package, an installer
 // started from a folder the code page cannot spell, an installation folder
-// that is a link, a Startup folder that is empty or relative, and names of
-// a double-byte code page. Each proves with snapshots of the prefix that
+// that is a link, a Startup folder that is empty or relative, names of a
+// double-byte code page, and a DLL planted beside the program. Each proves with snapshots of the prefix that
 // nothing outside the product's own places changed.
 //
 // Run with --rename FROM TO, this executable is the attacker: a second
@@ -13,6 +13,7 @@
 #include <functional>
 #include <iostream>
 
+#include "app/startup.h"
 #include "platform/platform_ops.h"
 #include "tests/support/product_test.h"
 
@@ -304,10 +305,53 @@ TEST_F(Hardening, DoubleByteNamesAreJoinedCutAndRemoved) {
     EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
 }
 
+// A DLL planted beside the installer under the name of a system DLL is never
+// loaded. The planted shfolder.dll writes a marker when loaded; Wine is told
+// to prefer a native DLL of that name (WINEDLLOVERRIDES shfolder=n,b, set by
+// the test run), as Windows takes one found beside the program. A copy of
+// this executable beside it is the program (--plant, below); the control
+// case, a load by bare name, shows that the planted DLL is found when the
+// search is open.
+
+FARPROC WINAPI withoutSpecialFolderPath(HMODULE module, LPCSTR name) {
+    return lstrcmpA(name, "SHGetSpecialFolderPathA") == 0 ? 0 : GetProcAddress(module, name);
+}
+
+TEST(DllPlanting, PlantedShfolderIsLoadedOnlyWhenTheSearchIsOpen) {
+    ScratchFolder scratch("planting");
+    const std::string program = scratch / "program.exe", marker = scratch / "loaded.txt";
+    ASSERT_WIN32(CopyFileA((moduleFolder() + "hardening_test.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_WIN32(
+        CopyFileA((moduleFolder() + "planting\\shfolder.dll").c_str(), (scratch / "shfolder.dll").c_str(), FALSE));
+    SetEnvironmentVariableA("ORLO_PLANT_MARKER", marker.c_str());
+    auto loadedWith = [&](const char* mode) {
+        EXPECT_EQ(0u, runProgram(wide(program), wide(std::string("--plant ") + mode))) << mode;
+        return DeleteFileA(marker.c_str()) != 0;
+    };
+    // Control: a load by bare name with the default search finds the DLL
+    // beside the program. Without this the other cases would prove nothing.
+    ASSERT_TRUE(loadedWith("bare")) << "the planted DLL is not found even by a bare-name load: no planting to show";
+    EXPECT_FALSE(loadedWith("startup")) << "the installer's folder resolution loaded the planted shfolder.dll";
+    EXPECT_FALSE(loadedWith("restricted-bare")) << "restrictDllSearch did not take the program's folder out";
+    SetEnvironmentVariableA("ORLO_PLANT_MARKER", 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--rename") return MoveFileA(argv[2], argv[3]) ? 0 : (int)GetLastError();
+    // --plant startup: restrictDllSearch(), then resolveSpecialFolders() with
+    // SHGetSpecialFolderPathA missing, so that SHFOLDER.DLL is needed;
+    // --plant bare: LoadLibraryA("SHFOLDER.DLL") by bare name;
+    // --plant restricted-bare: restrictDllSearch(), then the bare load.
+    if (argc == 3 && std::string(argv[1]) == "--plant") {
+        const std::string mode = argv[2];
+        if (mode != "bare") restrictDllSearch();
+        if (mode != "startup") return LoadLibraryA("SHFOLDER.DLL") != 0 ? 0 : 1;
+        systemCalls.getProcAddress = withoutSpecialFolderPath;
+        resolveSpecialFolders();
+        return getCommonProgramsFolder()[0] != 0 ? 0 : 1;
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
