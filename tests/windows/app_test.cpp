@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "platform/system_calls.h"
 #include "tests/support/test_package.h"
 #include "tests/support/win32_test.h"
@@ -27,8 +28,6 @@ using namespace orlotest;
 namespace {
 
 const std::string INSTALLER = hostPathToWine(ORLO_INSTALLER_EXE);
-const std::string PRODUCT = hostPathToWine(ORLO_PRODUCT_EXE);
-const std::string SCREENSHOTS = hostPathToWine(ORLO_SCREENSHOT_DIR);
 const char* const WINDOW_CLASS = "FMOrlo-Cast0Installer0MainWindow0";
 const char* const MUTEX = "Fenmarch OrloCast-Installation- Mutex-{5C7E2B91-3FA4-4d6e-9B28-71D04E6A3C55}";
 const int W = 900, H = 424;  // the shipped picture
@@ -126,26 +125,6 @@ int differing(const Pixels& a, const Pixels& b) {
     return count;
 }
 POINT topLeft(const RECT& area) { return POINT{area.left, area.top}; }
-
-// A screenshot as a 24-bit BMP, for host.app_screenshots to turn into PNG.
-void saveScreenshot(const Pixels& pixels, const std::string& name) {
-    CreateDirectoryA(SCREENSHOTS.c_str(), 0);
-    const int row = (pixels.width * 3 + 3) & ~3;
-    BITMAPFILEHEADER file = {0x4D42, (DWORD)(54 + row * pixels.height), 0, 0, 54};
-    BITMAPINFOHEADER info = {40, pixels.width, pixels.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    std::string bytes = std::string((const char*)&file, 14) + std::string((const char*)&info, 40);
-    for (int y = pixels.height - 1; y >= 0; y--) {
-        std::string line(row, '\0');
-        for (int x = 0; x < pixels.width; x++)
-            for (int c = 0; c < 3; c++) line[x * 3 + c] = (char)(pixels.at(x, y) >> (8 * c));
-        bytes += line;
-    }
-    typedef BOOL(WINAPI * IsWow64)(HANDLE, PBOOL);
-    const IsWow64 isWow64 = (IsWow64)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
-    BOOL wow64 = FALSE;
-    if (isWow64) isWow64(GetCurrentProcess(), &wow64);
-    writeFileBytes(SCREENSHOTS + "\\" + (wow64 ? "win64-" : "win32-") + name + ".bmp", bytes);
-}
 
 // The looks of the button's inside: N normal, P pressed, L busy with its
 // label, p busy without, ? anything else; and the status line shown.
@@ -424,17 +403,6 @@ TEST_F(App, StoredLinksOfAtMost511BytesOpen) {
 // The lock is the mutex of exactly this name: held by anyone, every
 // installer ends at once with -1; a name differing in case is another lock.
 TEST_F(App, AnInstallerEndsAtOnceWhileTheLockIsHeld) {
-    Program first;
-    ASSERT_TRUE(first.start(INSTALLER, "-h"));
-    ASSERT_TRUE(waitUntil([&] { return first.windowOf("") != 0; }, LONG_WAIT));
-    EXPECT_FALSE(IsWindowVisible(first.windowOf(""))) << "-h shows no window";
-    Program second;
-    ASSERT_TRUE(second.start(INSTALLER, "-i"));
-    EXPECT_EQ(0xFFFFFFFFu, second.exitCode());
-    EXPECT_TRUE(first.running()) << "-h alone keeps waiting";
-    EXPECT_WIN32(PostMessageA(first.windowOf(""), WM_CLOSE, 0, 0));
-    EXPECT_EQ(0u, first.exitCode());
-
     std::string lower = MUTEX;
     lower[0] = 'f';
     for (const std::string& name : {std::string(MUTEX), lower}) {
@@ -444,35 +412,38 @@ TEST_F(App, AnInstallerEndsAtOnceWhileTheLockIsHeld) {
         EXPECT_EQ(name == MUTEX ? 0xFFFFFFFFu : 0u, setup.exitCode()) << name;
         CloseHandle(mutex);
     }
+    // "-h" alone waits, holding the lock, until its window is closed from outside.
+    Program first, second;
+    ASSERT_TRUE(first.start(INSTALLER, "-h"));
+    ASSERT_TRUE(waitUntil([&] { return first.windowOf("") != 0; }, LONG_WAIT));
+    ASSERT_TRUE(second.start(INSTALLER, "-i"));
+    EXPECT_EQ(0xFFFFFFFFu, second.exitCode());
+    EXPECT_WIN32(PostMessageA(first.windowOf(""), WM_CLOSE, 0, 0));
+    EXPECT_EQ(0u, first.exitCode());
     EXPECT_FALSE(pathExists(places_.fm));
 }
 
 std::vector<HWND> destroyRequests;
-LRESULT CALLBACK bystanderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK bystander(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) destroyRequests.push_back(window);
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-TEST_F(App, RunningProductIsAskedToCloseOtherTitlesAreLeftAlone) {
-    Program product;
-    ASSERT_TRUE(product.start(PRODUCT, ""));
-    ASSERT_TRUE(waitUntil([&] { return FindWindowA(0, "OrloCast") != 0; }, LONG_WAIT));
+// Running copies of the product are asked to end with WM_DESTROY: only
+// windows titled exactly "OrloCast".
+TEST(StartUp, OnlyTheProductsExactTitleIsAskedToClose) {
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = bystanderProc;
+    windowClass.lpfnWndProc = bystander;
     windowClass.lpszClassName = "OrloTestBystander";
     RegisterClassA(&windowClass);
-    std::vector<HWND> bystanders;
+    std::vector<HWND> windows;
     for (const char* title : {"OrloCast", "orlocast", "OrloCast2", " OrloCast"})
-        bystanders.push_back(CreateWindowExA(0, "OrloTestBystander", title, WS_OVERLAPPED, 0, 0, 10, 10, 0, 0, 0, 0));
-    destroyRequests.clear();
-    Program setup;
-    ASSERT_TRUE(setup.start(INSTALLER, "-h -u"));
-    EXPECT_EQ(0u, setup.exitCode());
-    EXPECT_EQ(0u, product.exitCode()) << "the product did not end";
-    MSG message;  // what the installer posted is queued by now
+        windows.push_back(CreateWindowExA(0, "OrloTestBystander", title, WS_OVERLAPPED, 0, 0, 9, 9, 0, 0, 0, 0));
+    closeRunningProduct("OrloCast");
+    MSG message;
     while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    EXPECT_EQ(std::vector<HWND>{bystanders[0]}, destroyRequests) << "only the exact title \"OrloCast\" is asked";
-    for (HWND window : bystanders) DestroyWindow(window);
+    EXPECT_EQ(std::vector<HWND>{windows[0]}, destroyRequests);
+    for (HWND window : windows) DestroyWindow(window);
 }
 
 // ---- The window ---------------------------------------------------------------------
@@ -508,7 +479,6 @@ void expectWindow(HWND window, bool installed) {
     EXPECT_EQ(W, client.right);
     EXPECT_EQ(H + 100, client.bottom);
     const Pixels shown = grab(window, CLIENT);
-    if (!installed) saveScreenshot(shown, "idle");
     HMODULE module = LoadLibraryExA(INSTALLER.c_str(), 0, LOAD_LIBRARY_AS_DATAFILE);
     HBITMAP bitmap = LoadBitmapA(module, MAKEINTRESOURCEA(101));
     Canvas picture(W, H);
@@ -583,7 +553,6 @@ TEST_F(App, BusyBoxBlinksEveryHalfSecondAndRefusesEverything) {
     DWORD heldSince = 0;
     int stage = -1;
     std::string heldStages;  // the status line of each busy frame a tick after the worker was held
-    bool shot = false;
     ASSERT_WIN32(
         PostMessageA(setup.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(BUTTON.right - 1, BUTTON.bottom - 1)));
     waitUntil(
@@ -592,7 +561,6 @@ TEST_F(App, BusyBoxBlinksEveryHalfSecondAndRefusesEverything) {
             if (worker && !seen.empty() && look != seen.back()) changes.push_back(GetTickCount());
             if (worker && GetTickCount() - heldSince > 600 && (look == 'L' || look == 'p'))
                 heldStages += (char)('0' + stage);
-            if (worker && look == 'L' && !shot) saveScreenshot(grab(setup.window, CLIENT), "busy"), shot = true;
             seen += look;
             if (!worker && (worker = setup.tryHoldWorker(large)) != 0) heldSince = GetTickCount();
             return worker && GetTickCount() - heldSince > 5000;
