@@ -15,7 +15,7 @@
 
 #include "app/startup.h"
 #include "platform/platform_ops.h"
-#include "tests/support/product_test.h"
+#include "tests/support/win32_test.h"
 
 using namespace orlotest;
 

@@ -10,7 +10,7 @@
 
 #include <functional>
 
-#include "tests/support/product_test.h"
+#include "tests/support/win32_test.h"
 
 using namespace orlotest;
 
