@@ -240,22 +240,6 @@ TEST_F(Platform, FolderTreeNeverEntersNorRemovesALink) {
     }
 }
 
-// ---- writeWholeFile, fileExists ------------------------------------------------------
-
-TEST_F(Platform, WholeFilesAndWhatCountsAsExisting) {
-    const std::string path = at("data.bin");
-    EXPECT_EQ(1, writeWholeFile(path.c_str(), "hello, world", 12));
-    EXPECT_EQ(1, writeWholeFile(path.c_str(), "abc", 3));
-    EXPECT_EQ("abc", readWholeFile(path)) << "not truncated";
-    EXPECT_EQ(0, writeWholeFile(at("missing\\data.bin").c_str(), "abc", 3));
-    tree({"folder\\"});
-    EXPECT_EQ(1, fileExists(path.c_str()));
-    EXPECT_EQ(0, fileExists(at("folder").c_str()));
-    HANDLE held = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0);
-    EXPECT_EQ(0, fileExists(path.c_str())) << "held open for writing reads as absent";
-    CloseHandle(held);
-}
-
 // ---- Registry -------------------------------------------------------------------
 
 std::string rawValue(HKEY root, const std::string& path, const char* name) {
