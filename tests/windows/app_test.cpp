@@ -425,7 +425,7 @@ TEST_F(App, AnInstallerEndsAtOnceWhileTheLockIsHeld) {
 
 std::vector<HWND> destroyRequests;
 LRESULT CALLBACK bystander(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) destroyRequests.push_back(window);
+    if (message == WM_DESTROY || message == WM_CLOSE) destroyRequests.push_back(message == WM_CLOSE ? 0 : window);
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
