@@ -273,7 +273,9 @@ int deleteFolderTree(const char* path) {
 
 int deleteFileInFolder(const char* folder, const char* name) {
     char path[TREE_PATH_SIZE];
-    if (!folder || !name || !joinChild(path, sizeof path, folder, name)) return 0;
+    // Only from a rooted folder: an empty or relative one would name the
+    // current drive's root or the current folder.
+    if (!folder || !name || !pathIsRooted(folder) || !joinChild(path, sizeof path, folder, name)) return 0;
     // Every level of the name is a plain name: no "..", no drive, no colon.
     const int nameStart = textLength(path, sizeof path) - textLength(name, sizeof path);
     for (int i = nameStart, levelStart = nameStart;; i += textCharBytes(path + i)) {
@@ -287,6 +289,7 @@ int deleteFileInFolder(const char* folder, const char* name) {
         levelStart = i + 1;
     }
     const int fileStart = textFindLastChar(path, '\\') + 1;
+    if (fileStart < nameStart || fileStart == 0) return 0;  // no separator before the name
     path[fileStart - 1] = 0;
     HeldChain chain;
     if (!holdPath(&chain, path)) return 0;

@@ -2,9 +2,8 @@
 // the ANSI listing turns into paths, folders swapped for links while the
 // removal walks them, device names in disguise in a package, an installer
 // started from a folder the code page cannot spell, an installation folder
-// that is a link, a Startup folder that is empty or relative, names of a
-// double-byte code page, and a DLL planted beside the program. Each proves with snapshots of the prefix that
-// nothing outside the product's own places changed.
+// that is a link, names of a double-byte code page, and a DLL planted beside the program. Each proves with snapshots of
+// the prefix that nothing outside the product's own places changed.
 //
 // Run with --rename FROM TO, this executable is the attacker: a second
 // Windows process, which Windows holds to the sharing modes.
@@ -230,45 +229,6 @@ TEST_F(Hardening, FoldersThatAreLinksAreNotDeletedFrom) {
     EXPECT_TRUE(menu.intact());
     EXPECT_EQ("victim", readWholeFile(menu.path + "\\Readme.LNK"));
     EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
-}
-
-// A Startup folder that resolved to nothing, or kept its text at load
-// "Startup", must not lead the autostart link's deletion to the current
-// drive's root or the current folder.
-FARPROC WINAPI noShellFunctions(HMODULE, LPCSTR) { return 0; }
-BOOL WINAPI failingSpecialFolder(HWND, LPSTR, int, BOOL) { return FALSE; }
-FARPROC WINAPI onlyAFailingSpecialFolder(HMODULE, LPCSTR name) {
-    return lstrcmpA(name, "SHGetSpecialFolderPathA") == 0 ? (FARPROC)(void*)failingSpecialFolder : 0;
-}
-
-TEST_F(Hardening, AutostartLinkIsDeletedOnlyFromARootedStartupFolder) {
-    ScratchFolder scratch("startup");
-    char current[MAX_PATH];
-    GetCurrentDirectoryA(sizeof current, current);
-    SetCurrentDirectoryA(scratch.path().c_str());
-    CreateDirectoryA((scratch / "Startup").c_str(), 0);
-    // clang-format off
-    const std::string planted[] = {"C:\\" AUTOSTART_LINK_NAME ".LNK", scratch / "Startup\\" AUTOSTART_LINK_NAME ".LNK",
-                                   scratch / AUTOSTART_LINK_NAME ".LNK"};
-    // clang-format on
-    // clang-format off
-    const std::pair<const char*, FARPROC(WINAPI*)(HMODULE, LPCSTR)> cases[] = {
-        {"Startup", noShellFunctions}, {"", onlyAFailingSpecialFolder}};
-    // clang-format on
-    for (const auto& c : cases) {
-        for (const std::string& path : planted) writeFileBytes(path, "not the product's");
-        resetSpecialFoldersForTests();
-        systemCalls.getProcAddress = c.second;
-        resolveSpecialFolders();
-        ASSERT_STREQ(c.first, getStartupFolder());
-        removeAutostart();
-        for (const std::string& path : planted) EXPECT_EQ("not the product's", readWholeFile(path)) << c.first;
-    }
-    for (const std::string& path : planted) DeleteFileA(path.c_str());
-    resetSystemCalls();
-    resetSpecialFoldersForTests();
-    resolveSpecialFolders();
-    SetCurrentDirectoryA(current);
 }
 
 // Under code page 932 "ソ" and "表" end in the byte of a backslash. The

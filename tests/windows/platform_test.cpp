@@ -10,6 +10,7 @@
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
 #include "platform/system_calls.h"
+#include "setup/procedures.h"
 #include "tests/support/win32_test.h"
 
 using namespace orlotest;
@@ -421,8 +422,18 @@ protected:
     }
 };
 
+// After each scenario the autostart link is removed: only from a rooted
+// Startup folder, so that an empty entry, or its text at load "Startup",
+// deletes nothing at the drive's root or in the current folder.
 TEST_F(Folders, TheTableStageByStage) {
-    char current[MAX_PATH];
+    char current[MAX_PATH], saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof saved, saved);
+    ScratchFolder scratch("folders");
+    SetCurrentDirectoryA(scratch.path().c_str());
+    CreateDirectoryA((scratch / "Startup").c_str(), 0);
+    const std::string planted[] = {"C:\\" AUTOSTART_LINK_NAME ".LNK", scratch / "Startup\\" AUTOSTART_LINK_NAME ".LNK",
+                                   scratch / AUTOSTART_LINK_NAME ".LNK"};
+    for (const std::string& path : planted) writeFileBytes(path, "not the product's");
     GetCurrentDirectoryA(sizeof current, current);
     const std::string cwd = current, s = "S:\\", f = "F:\\", longPath = "D:" + std::string(490, 'w');
     std::string shell = shellFolder(38);  // the real libraries answer what the shell answers
@@ -451,6 +462,9 @@ TEST_F(Folders, TheTableStageByStage) {
              world.specialFailure = 2, world.folderFailure = S_FALSE; },
          "load SHELL32.DLL S38/0 S5/1 S26/1 S35/1 S23/1 S7/1 free load SHFOLDER.DLL F23/0 free ",
          s + "38 | " + s + "5 | " + s + "26 | " + s + "35 |  | " + s + "7"},
+        {"Startup not found", [] { world.fakeSpecial = world.fakeFolder = true, world.specialFailsFor = world.folderFailsFor = 7; },
+         "load SHELL32.DLL S38/0 S5/1 S26/1 S35/1 S23/1 S7/1 free load SHFOLDER.DLL F7/0 free ",
+         s + "38 | " + s + "5 | " + s + "26 | " + s + "35 | " + s + "23 | "},
         {"without the first function Startup keeps its text", [] { world.specialMissing = true, world.fakeFolder = true; },
          "load SHELL32.DLL free load SHFOLDER.DLL F38/0 F5/0 F26/0 F35/0 F23/0 free ",
          f + "38 | " + f + "5 | " + f + "26 | " + f + "35 | " + f + "23 | Startup"},
@@ -482,7 +496,12 @@ TEST_F(Folders, TheTableStageByStage) {
         resolveSpecialFolders();
         EXPECT_EQ(scenario.log, world.log) << scenario.what;
         EXPECT_EQ(scenario.table, table()) << scenario.what;
+        removeAutostart();
     }
+    for (const std::string& path : planted) EXPECT_EQ("not the product's", readWholeFile(path)) << path;
+    for (const std::string& path : planted) DeleteFileA(path.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, PRODUCT_SETTINGS_KEY);
+    SetCurrentDirectoryA(saved);
     // A second call asks nothing and changes nothing, even after empty entries.
     const std::string first = table();
     world.log.clear();
