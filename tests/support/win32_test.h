@@ -35,8 +35,6 @@
 
 namespace orlotest {
 
-// ---- Files and the Unix side of the prefix ------------------------------------
-
 inline std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
 inline std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
 inline bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -142,8 +140,6 @@ private:
     std::string path_;
 };
 
-// ---- Packages and completion commands ---------------------------------------
-
 // The bytes of resource RT_RCDATA 100 of a module.
 inline std::vector<uint8_t> packageOf(HMODULE module) {
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(100), (LPCSTR)RT_RCDATA);
@@ -214,8 +210,6 @@ public:
 private:
     std::vector<std::string> links_;
 };
-
-// ---- Snapshots of the prefix -------------------------------------------------
 
 // Every file and folder on drive C: (outside the Windows and temp folders)
 // and every key and value under HKLM\SOFTWARE and HKCU, as lower-cased
@@ -324,8 +318,6 @@ inline std::string additions(const Snapshot& entries) {
     return out.empty() ? "(nothing)\n" : out;
 }
 
-// ---- The product's places ------------------------------------------------------
-
 inline bool keyExists(HKEY root, const std::string& path) {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -419,8 +411,6 @@ inline std::string shortcutFields(const std::string& path) {
     return out;
 }
 
-// ---- Programs ------------------------------------------------------------------
-
 // Runs a program (UTF-16 path, so that any folder can be used) with
 // arguments in the folder that holds it; its full 32-bit exit code, or
 // 0xDEADBEEF when it could not start or did not end within two minutes.
@@ -447,8 +437,6 @@ inline std::string hostPathToWine(std::string path) {
         if (c == '/') c = '\\';
     return "Z:" + path;
 }
-
-// ---- The fixture of the install and removal tests --------------------------------
 
 // The fixture of the tests that run the install and uninstall procedures on
 // the prefix itself: every test starts and ends without a trace of the

@@ -45,8 +45,6 @@ bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     return true;
 }
 
-// ---- Pixels ------------------------------------------------------------------------
-
 // A block of pixels, 0x00RRGGBB each, rows top down, drawn on a DIB section.
 struct Pixels {
     int width = 0, height = 0;
@@ -153,8 +151,6 @@ struct Looks {
         return '?';
     }
 };
-
-// ---- The installer as a program ------------------------------------------------------
 
 // A program started by the test; still running when the object goes, it is
 // ended by force, so that a failed check never leaves it behind.
@@ -267,8 +263,6 @@ std::string textOf(HWND window) {
     return text;
 }
 
-// ---- The prefix around it ------------------------------------------------------------
-
 // For good in this test prefix, the http and https handler is the recorder
 // and winebrowser cannot be started.
 std::string linkLog() {
@@ -347,8 +341,6 @@ protected:
     ScratchFolder scratch_{"app"};
 };
 
-// ---- Unattended runs -------------------------------------------------------------------
-
 // Every "-i"/"-u" run ends with its procedure's result, window or not; a
 // hidden run shows nothing and opens no link.
 TEST_F(App, UnattendedRunsEndWithTheProcedureResult) {
@@ -398,8 +390,6 @@ TEST_F(App, StoredLinksOfAtMost511BytesOpen) {
     }
 }
 
-// ---- Single instance and the running product ---------------------------------------------
-
 // The lock is the mutex of exactly this name: held by anyone, every
 // installer ends at once with -1; a name differing in case is another lock.
 TEST_F(App, AnInstallerEndsAtOnceWhileTheLockIsHeld) {
@@ -445,8 +435,6 @@ TEST(StartUp, OnlyTheProductsExactTitleIsAskedToClose) {
     EXPECT_EQ(std::vector<HWND>{windows[0]}, destroyRequests);
     for (HWND window : windows) DestroyWindow(window);
 }
-
-// ---- The window ---------------------------------------------------------------------
 
 // The operating-system line for the version this prefix reports, from the
 // test's own table.
@@ -636,8 +624,6 @@ TEST_F(App, InstalledProductIsOfferedForRemovalAndRemovedOnce) {
         removeProductTraces();
     }
 }
-
-// ---- The state between the window thread and the install worker ---------------------
 
 InstallerState shared;
 const int ITERATIONS = 200000;

@@ -103,8 +103,6 @@ protected:
 
 using Calls = std::vector<std::string>;
 
-// ---- createFolderChain ------------------------------------------------------------
-
 TEST_F(Platform, FolderChainMakesEachLevelBelowTheRootAndStopsAtTheFirstFailure) {
     const std::string longest = "D:\\" + std::string(1020, 'a');  // 1023 characters: fits
     pretend = true;
@@ -149,8 +147,6 @@ TEST_F(Platform, FolderChainMakesEachLevelBelowTheRootAndStopsAtTheFirstFailure)
     EXPECT_TRUE(pathExists(at("R")));
     EXPECT_FALSE(pathExists(at("R\\B")));
 }
-
-// ---- deleteFolderTree ---------------------------------------------------------------
 
 TEST_F(Platform, FolderTreeGoesDeepestFirstEachFolderOnce) {
     for (const char* suffix : {"", "\\"}) {
@@ -241,8 +237,6 @@ TEST_F(Platform, FolderTreeNeverEntersNorRemovesALink) {
     }
 }
 
-// ---- Registry -------------------------------------------------------------------
-
 std::string rawValue(HKEY root, const std::string& path, const char* name) {
     char data[8192];
     DWORD size = sizeof data, type = 0;
@@ -313,8 +307,6 @@ TEST_F(Platform, KeyTreesGoDeepestFirstAndASurvivorEndsTheWork) {
     EXPECT_EQ(Calls{"A1"}, calls) << "the survivor is tried once and nothing above it";
     EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, key_ + "\\B"));
 }
-
-// ---- Folder resolution ---------------------------------------------------------
 
 // Folder resolution: the shell's own answers in a normal prefix, and every
 // later stage reached by making libraries, functions or the Windows folder

@@ -225,8 +225,6 @@ TEST_F(Procedures, ProgramsValueMissingOrEndingInABackslash) {
     EXPECT_FALSE(pathExists(programs / "Fen March\\Orlo-Cast"));
 }
 
-// ---- The package read from a resource module, and extracted ------------------------
-
 InstallerState state;
 
 TEST(PackageHeader, NeedsMoreThan468BytesAndKeepsTheOldCopyOtherwise) {
