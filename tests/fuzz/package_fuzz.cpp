@@ -9,23 +9,22 @@
 
 static void require(bool condition) { condition ? void() : __builtin_trap(); }
 
-static void fuzzPackage(const uint8_t* data, uint32_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> image(data, data + size), expected = image;
     EntryOutcome outcomes[3];
     PackageHeader header;
-    if (unpackPackageImage(image.data(), size, outcomes) == -1 || parsePackageHeader(data, size, &header) != 0) return;
-    for (int i = 0; i < 3; i++) {
-        const PackageEntry& e = header.entries[i];
-        entryNameIsSafe(&e);
-        if (outcomes[i] != ENTRY_OUT_OF_BOUNDS)
-            std::copy_n(image.begin() + e.offset, e.size, expected.begin() + e.offset);
+    if (unpackPackageImage(image.data(), (uint32_t)size, outcomes) != -1 &&
+        parsePackageHeader(data, (uint32_t)size, &header) == 0) {
+        for (int i = 0; i < 3; i++) {
+            const PackageEntry& e = header.entries[i];
+            entryNameIsSafe(&e);
+            if (outcomes[i] != ENTRY_OUT_OF_BOUNDS)
+                std::copy_n(image.begin() + e.offset, e.size, expected.begin() + e.offset);
+        }
+        require(image == expected);
     }
-    require(image == expected);
-}
-
-// The text operations on two texts from the input, into a destination of a size it gives (to past 4096 bytes).
-static void fuzzText(const uint8_t* data, size_t size) {
-    if (size < 3) return;
+    // The text operations on two texts from the input, into a destination of a size it gives (to past 4096 bytes).
+    if (size < 3) return 0;
     const int capacity = 1 + ((data[0] | data[1] << 8) % 4200);
     const size_t split = 2 + data[2] % (size - 2);
     std::vector<char> first(data + 2, data + split + 1), second(size - split + 1), out(capacity, 'x');
@@ -36,11 +35,5 @@ static void fuzzText(const uint8_t* data, size_t size) {
     ends(textAppend(out.data(), capacity, first.data()));
     ends(textFormat(out.data(), capacity, "%s|%d|%u|%x|%s%%", first.data(), (int)size, (unsigned)split,
                     (unsigned)capacity, second.data()));
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > 0x100000) return 0;
-    fuzzPackage(data, (uint32_t)size);
-    fuzzText(data, size);
     return 0;
 }
