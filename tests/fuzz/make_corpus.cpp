@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     setEntryName(seeds.emplace_back(valid), 0, std::string(128, 'n'));  // no terminator
     for (const char* name : {"docs\\readme.txt", "..\\x", "C:\\x", "a:b", "\\x", "a/b", "docs\\CON.txt"})
         setEntryName(seeds.emplace_back(valid), 1, name);
-    seeds.push_back(buildPe(installerResources(valid)));
+    seeds.push_back(soundInstaller(valid));
     for (const CraftedExecutable& refused : refusedExecutables(valid)) seeds.push_back(std::get<1>(refused));
     std::ifstream in(argc == 3 ? argv[2] : "", std::ios::binary);
     if (in) seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release command end to end, offline (throwaway certificates, a time-stamping authority on 127.0.0.1): signature,
-# time stamp and record; the manifest, valid and gated; a second build of a copy of the sources elsewhere gives the
-# same files, naming no folder; under Wine the manifest's switches install and its uninstall key is written; refusals.
+# time stamp and record; the manifest, valid and gated; under Wine its switches install and its uninstall key is
+# written; a second release from a copy of the sources in other folders gives the same files, naming no folder.
 #   signed_release.sh SOURCE_DIR SCRATCH_DIR
 set -euo pipefail
 source=$1
@@ -35,7 +35,6 @@ server = h.HTTPServer(("127.0.0.1", 0), Authority); print(server.server_port, fl
 tsa_pid=$!
 for _ in $(seq 100); do [ -s tsa.port ] && break; sleep 0.1; done
 tsa_url=http://127.0.0.1:$(cat tsa.port)/
-
 mkdir files && head -c 70000 /dev/urandom >files/program.bin && head -c 3000 /dev/urandom >files/manual.pdf
 printf 'Orlo-Cast release test\r\n' >files/readme.txt
 url=https://downloads.fenmarch.example/orlo-cast/OrloCastSetup.exe
@@ -59,22 +58,6 @@ check "record: the installer, its package, signer, authority and manifest" diff 
 stamped=$(date -u -d "$(sed -n 's/^timestamp: //p' signed/*.txt)" +%s 2>/dev/null || echo 0)
 check "record: the time stamp is of this run" test $((stamped + 5)) -ge "$(stat -c %Y tsa.port)" \
   -a "$stamped" -le "$(date -u +%s)"
-osslsigncode remove-signature -in "$installer" -out stripped.exe >/dev/null
-check "signing changed nothing but the signature" cmp stripped.exe build/windows/app/OrloCastSetup.exe
-
-# A second build of the same package from a copy of the sources (no build trees, no history), into other folders.
-mkdir copy-with-a-longer-name && cp signed/orlocast.pkg given.pkg
-tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C copy-with-a-longer-name -xf -
-{ cmake -S copy-with-a-longer-name --preset release -B build-copy -DORLO_PACKAGE="$scratch/given.pkg" &&
-  cmake --build build-copy -j2 --target windows-configure &&
-  cmake --build build-copy/windows -j2 --target OrloCastSetup orlocast_product &&
-  cmake --build build/windows -j2 --target orlocast_product; } >build-copy.log 2>&1 ||
-  { cat build-copy.log; echo "FAILED: the second build"; exit 1; }
-printf '%s\n' "$scratch" "$source" | awk 'length >= 8' >folders.txt  # (shorter could be chance bytes)
-for file in app/OrloCastSetup.exe product/Orlocast.exe; do
-  check "both builds give the same $file" cmp "build/windows/$file" "build-copy/windows/$file"
-  check "... naming no folder of either build" test -z "$(grep -laFf folders.txt {build,build-copy}/windows/"$file")"
-done
 
 # The manifest: valid and of this installer (digest, address, version; the validator refuses a required field left out
 # and a return code as text); its switches, product code, display name and publisher, as a package manager reads them.
@@ -83,8 +66,8 @@ version=$(sed -n 's/^PRODUCTVERSION \([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-
 validate() { /usr/bin/python3 "$source/scripts/check-manifest.py" "$1" "$installer" "$url" "$version"; }
 check "manifest validates: schema, $url, version $version, SHA-256" validate signed/winget
 refuses() {  # refuses SED_SCRIPT MESSAGE: the validator refuses the manifest so edited, saying MESSAGE
-  rm -rf broken && cp -r signed/winget broken && sed -i "$1" broken/*.yaml &&
-    ! validate broken >broken.out 2>&1 && grep -qF "$2" broken.out
+  rm -rf broken && cp -r signed/winget broken && sed -i "$1" broken/*.yaml && ! validate broken >broken.out 2>&1 &&
+    grep -qF "$2" broken.out
 }
 check "validator refuses a missing PackageLocale" refuses '/^PackageLocale:/d' "'PackageLocale' is a required property"
 check "validator refuses a return code as text" refuses "s/^- InstallerReturnCode: -1$/- InstallerReturnCode: '-1'/" \
@@ -104,11 +87,24 @@ check "uninstall key '${found[1]}' holds the manifest's display name and publish
   test "$(value DisplayName)|$(value Publisher)" = "${found[2]}|${found[3]}"
 check "installed program is the packed file" cmp files/program.bin "$prefix/drive_c/Program Files/FM/Orlo-Cast/Orlocast.exe"
 
-# Signed without a time stamp, into the same folder: one warning, "timestamp: none", no manifest left.
-release --out signed --package given.pkg "${sign[@]}" >release2.out 2>release2.err || cat release2.err
+# A second release of the same package from a copy of the sources (no build trees, no history) into another build
+# folder, signed without a time stamp into the same folder: one warning, "timestamp: none", no manifest left; without
+# its signature, the installer of the first build, and the same product program, naming no folder of either build.
+mkdir copy-with-a-longer-name && cp signed/orlocast.pkg given.pkg
+tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C copy-with-a-longer-name -xf -
+copy-with-a-longer-name/scripts/release.sh --build "$scratch/build-copy" --out signed --package given.pkg "${sign[@]}" \
+  >release2.out 2>release2.err || cat release2.err
 check "no --timestamp: one warning, 'timestamp: none', the earlier manifest gone" test \
   "$(grep -c '^release: warning: no --timestamp' release2.err) $(grep ^timestamp: signed/*.txt) $(cd signed && echo *)" = \
   "1 timestamp: none OrloCastSetup-release.txt OrloCastSetup.exe"
+osslsigncode remove-signature -in signed/OrloCastSetup.exe -out stripped.exe >/dev/null
+for tree in build build-copy; do cmake --build $tree/windows --target orlocast_product >/dev/null; done
+printf '%s\n' "$scratch" "$source" | awk 'length >= 8' >folders.txt  # (shorter could be chance bytes)
+for file in app/OrloCastSetup.exe product/Orlocast.exe; do
+  check "the same $file from both builds" cmp build{,-copy}/windows/$file
+  check "... naming no folder of either build" test -z "$(grep -laFf folders.txt build{,-copy}/windows/$file)"
+done
+check "signing changed nothing but the signature" cmp stripped.exe build/windows/app/OrloCastSetup.exe
 
 # Refused with one error line naming the cause, and no record; the gate stops a manifest whose digest is not the
 # installer's (sha256sum lies).
@@ -123,5 +119,4 @@ check "refused: no authority answering" refused time.stamp "${sign[@]}" --timest
 check "refused: an ftp:// manifest address" refused https:// --manifest-url ftp://downloads.fenmarch.example/x
 check "refused: --timestamp without --cert" refused only.go.with.--cert --timestamp "$tsa_url"
 PATH=$scratch/liar:$PATH check "refused: a manifest with a false SHA-256" refused 'manifest.*SHA-256' --manifest-url "$url"
-
 [ $failures -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }

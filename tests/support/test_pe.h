@@ -16,58 +16,11 @@ inline void put16(Bytes& b, size_t at, uint32_t v) { b[at] = (uint8_t)v, b[at + 
 inline void put32(Bytes& b, size_t at, uint32_t v) { put16(b, at, v & 0xFFFF), put16(b, at + 2, v >> 16); }
 inline void pad4(Bytes& b) { b.resize((b.size() + 3) & ~(size_t)3); }
 
+// The sound installer's resource section (offsets from its start): the root table, then per type an id table and a
+// language table, then the data entries, then the data.
 constexpr uint32_t SECTION_RVA = 0x1000;
-constexpr size_t SECTION_OFFSET = 0x200;
-
-// PE32 headers and one section holding `rsrc`, whose offsets count from SECTION_RVA.
-inline Bytes peAround(Bytes rsrc) {
-    rsrc.resize((rsrc.size() + 0x1FF) & ~(size_t)0x1FF);
-    const uint32_t n = (uint32_t)rsrc.size();
-    // "MZ", e_lfanew, "PE", i386, 1 section, optional header: 224 bytes, PE32, 16 directories, resources; section.
-    const std::pair<size_t, uint32_t> fields[] = {
-        {0, 0x5A4D}, {0x3C, 0x40},         {0x40, 0x4550}, {0x44, 0x14C},          {0x46, 1},
-        {0x54, 224}, {0x58, 0x10B},        {0xB4, 16},     {0xC8, SECTION_RVA},    {0xCC, n},
-        {0x140, n},  {0x144, SECTION_RVA}, {0x148, n},     {0x14C, SECTION_OFFSET}};
-    Bytes f(SECTION_OFFSET, 0);
-    for (const auto& [at, value] : fields) put32(f, at, value);
-    f.insert(f.end(), rsrc.begin(), rsrc.end());
-    return f;
-}
-
-struct Resource {
-    uint32_t type, id, language;
-    Bytes bytes;
-};
-
-// Resources sorted by type, one id to a type (in one language or more): the root, each type's id and language
-// tables, the data entries, the data.
-inline Bytes buildPe(const std::vector<Resource>& res) {
-    std::vector<size_t> firsts, slots;  // each type's first resource; where each data entry's offset goes
-    for (size_t i = 0; i < res.size(); i++)
-        if (i == 0 || res[i].type != res[i - 1].type) firsts.push_back(i);
-    Bytes r(16 + 8 * firsts.size());
-    put16(r, 14, (uint32_t)firsts.size());
-    firsts.push_back(res.size());
-    for (size_t t = 0; t + 1 < firsts.size(); t++) {
-        const size_t at = r.size(), first = firsts[t], languages = firsts[t + 1] - first;
-        put32(r, 16 + 8 * t, res[first].type), put32(r, 20 + 8 * t, 0x80000000u | (uint32_t)at);
-        r.resize(at + 40 + 8 * languages);
-        put16(r, at + 14, 1), put32(r, at + 16, res[first].id), put32(r, at + 20, 0x80000000u | (uint32_t)(at + 24));
-        put16(r, at + 38, (uint32_t)languages);
-        for (size_t k = 0; k < languages; k++)
-            put32(r, at + 40 + 8 * k, res[first + k].language), slots.push_back(at + 44 + 8 * k);
-    }
-    const size_t entries = r.size();
-    r.resize(entries + 16 * res.size());
-    for (size_t i = 0; i < res.size(); i++) {
-        pad4(r);
-        put32(r, slots[i], (uint32_t)(entries + 16 * i));
-        put32(r, entries + 16 * i, SECTION_RVA + (uint32_t)r.size());
-        put32(r, entries + 16 * i + 4, (uint32_t)res[i].bytes.size());
-        r.insert(r.end(), res[i].bytes.begin(), res[i].bytes.end());
-    }
-    return peAround(r);
-}
+constexpr size_t SECTION_OFFSET = 0x200, TYPES = 6, ENTRIES = 16 + 8 * TYPES + 56 * TYPES;
+constexpr size_t languages(size_t type) { return 16 + 8 * TYPES + 56 * type + 24; }
 
 inline Bytes utf16z(const std::u16string& s, Bytes out = {}) {
     for (char16_t c : s + u'\0') out.push_back((uint8_t)c), out.push_back((uint8_t)(c >> 8));
@@ -112,58 +65,81 @@ const char* const MANIFEST =
     "<supportedOS Id=\"{one}\"/><asmv3:requestedExecutionLevel uiAccess=\"false\" level = \"highestAvailable\"/>\n"
     "</asmv1:assembly>\n";
 
-// Background 3x2 top-down, a 16x16 icon of 4 bpp and its group, the package, version, manifest.
-inline std::vector<Resource> installerResources(const Bytes& package) {
-    return {{2, 101, 1033, dib(3, -2, 24, 24)},
-            {3, 1, 1033, dib(16, 32, 4, 64 + 128 + 64)},
-            {10, 100, 1033, package},
-            {14, 100, 1033, {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 1, 0}},
-            {16, 1, 1033, sampleVersion()},
-            {24, 1, 1033, Bytes(MANIFEST, MANIFEST + strlen(MANIFEST))}};
+// The sound installer: a background 3x2 top-down, a 16x16 icon of 4 bpp and its group, the package, a version block
+// and a manifest, each the one resource of its type, in language 1033; each language table's second slot, not
+// counted, names a spare copy in language 2057 with one byte changed. PE32 headers: "MZ", e_lfanew, "PE", i386, one
+// section, a 224-byte optional header with 16 directories (resources), the section.
+inline Bytes soundInstaller(const Bytes& package) {
+    const std::tuple<uint32_t, uint32_t, Bytes> res[TYPES] = {
+        {2, 101, dib(3, -2, 24, 24)}, {3, 1, dib(16, 32, 4, 64 + 128 + 64)},
+        {10, 100, package},           {14, 100, {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 1, 0}},
+        {16, 1, sampleVersion()},     {24, 1, Bytes(MANIFEST, MANIFEST + strlen(MANIFEST))}};
+    Bytes r(ENTRIES + 32 * TYPES);
+    put16(r, 14, TYPES);
+    for (size_t i = 0; i < TYPES; i++) {
+        const auto& [type, id, bytes] = res[i];
+        const size_t ids = languages(i) - 24, entry = ENTRIES + 32 * i;
+        put32(r, 16 + 8 * i, type), put32(r, 20 + 8 * i, 0x80000000u | (uint32_t)ids);
+        put16(r, ids + 14, 1), put32(r, ids + 16, id), put32(r, ids + 20, 0x80000000u | (uint32_t)(ids + 24));
+        put16(r, ids + 38, 1), put32(r, ids + 40, 1033), put32(r, ids + 44, (uint32_t)entry);
+        put32(r, ids + 48, 2057), put32(r, ids + 52, (uint32_t)entry + 16);
+        for (size_t at = entry; at <= entry + 16; at += 16) {  // the resource, then its spare copy
+            pad4(r);
+            put32(r, at, SECTION_RVA + (uint32_t)r.size()), put32(r, at + 4, (uint32_t)bytes.size());
+            r.insert(r.end(), bytes.begin(), bytes.end());
+        }
+        r.back() ^= 1;
+    }
+    r.resize((r.size() + 0x1FF) & ~(size_t)0x1FF);
+    const uint32_t n = (uint32_t)r.size();
+    Bytes f(SECTION_OFFSET, 0);
+    // clang-format off
+    const std::pair<size_t, uint32_t> headers[] = {
+        {0, 0x5A4D}, {0x3C, 0x40}, {0x40, 0x4550}, {0x44, 0x14C}, {0x46, 1}, {0x54, 224}, {0x58, 0x10B}, {0xB4, 16},
+        {0xC8, SECTION_RVA}, {0xCC, n}, {0x140, n}, {0x144, SECTION_RVA}, {0x148, n}, {0x14C, SECTION_OFFSET}};
+    // clang-format on
+    for (const auto& [at, value] : headers) put32(f, at, value);
+    f.insert(f.end(), r.begin(), r.end());
+    return f;
 }
 
 // Executables whose package Windows could read otherwise than a reader, or whose reading would multiply work, each
-// with a word of its one-line error: the sound installer with a resource in two languages or a few fields changed.
+// with a word of its one-line error: the sound installer with a few fields of its section changed.
+
 using CraftedExecutable = std::tuple<std::string, Bytes, std::string>;  // what, file, refusal
 
 inline std::vector<CraftedExecutable> refusedExecutables(const Bytes& package) {
-    const std::vector<Resource> sound = installerResources(package);
-    std::vector<CraftedExecutable> out;
-    const char* const looked[] = {"RT_BITMAP 101", "RT_ICON 1", "RT_RCDATA 100", "RT_GROUP_ICON 100"};
-    for (size_t i = 0; i < 4; i++) {  // resource i also in language 1031, one byte changed
-        std::vector<Resource> all = sound;
-        all.insert(all.begin() + i, all[i]);
-        all[i].language = 1031;
-        all[i].bytes[all[i].bytes.size() / 2] ^= 1;
-        out.push_back({std::string(looked[i]) + " in two languages", buildPe(all), looked[i]});
-    }
-    // The root's type entries, the bitmap's language table, the data entries and the bytes of each resource.
-    const Bytes pe = buildPe(sound);
-    const size_t types = SECTION_OFFSET + 16, bitmapLanguages = SECTION_OFFSET + 88, entries = SECTION_OFFSET + 352;
-    size_t data[6];
-    for (size_t i = 0, e = entries; i < 6; i++, e += 16)
-        data[i] = (pe[e] | pe[e + 1] << 8) - SECTION_RVA + SECTION_OFFSET;
-    const uint32_t packageEntry = (uint32_t)(entries + 32 - SECTION_OFFSET), size = (uint32_t)package.size();
+    const Bytes pe = soundInstaller(package);
+    const size_t types = 16;  // the root's entries; where the bytes of each resource start:
+    size_t data[TYPES];
+    for (size_t i = 0, e = SECTION_OFFSET + ENTRIES; i < TYPES; i++, e += 32)
+        data[i] = (pe[e] | pe[e + 1] << 8) - SECTION_RVA;
+    const uint32_t packageEntry = (uint32_t)ENTRIES + 64, size = (uint32_t)package.size();
     const uint32_t cut = (uint32_t)(strstr(MANIFEST, "xmlns") - MANIFEST);
     // clang-format off
-    const std::tuple<const char*, const char*, std::vector<std::pair<size_t, uint32_t>>> changes[] = {
+    const std::tuple<std::string, const char*, std::vector<std::pair<size_t, uint32_t>>> changes[] = {
+        {"RT_BITMAP 101 in two languages", "RT_BITMAP 101", {{languages(0) + 12, 2 << 16}}},
+        {"RT_ICON 1 in two languages", "RT_ICON 1", {{languages(1) + 12, 2 << 16}}},
+        {"RT_RCDATA 100 in two languages", "RT_RCDATA 100", {{languages(2) + 12, 2 << 16}}},
+        {"RT_GROUP_ICON 100 in two languages", "RT_GROUP_ICON 100", {{languages(3) + 12, 2 << 16}}},
         {"types out of order", "ascending", {{types + 8, 1}}},
         {"type wider than 16 bits", "16-bit", {{types + 16, 0x1000A}}},
         {"table that links to the root", "share", {{types + 4, 0x80000000u}}},
         {"table overlapping the end of the root", "share", {{types + 4, 0x80000038u}}},
-        {"two resources with one data entry", "share", {{bitmapLanguages + 20, packageEntry}}},
-        {"data adding up to more than the file", "overlap", {{entries + 4, size}, {entries + 20, size}}},
-        {"data past its section", "section", {{entries + 68, 0x7FFFFF}}},
+        {"two resources with one data entry", "share", {{languages(0) + 20, packageEntry}}},
+        {"data adding up to more than the file", "overlap", {{ENTRIES + 4, size}, {ENTRIES + 36, size}}},
+        {"data past its section", "section", {{ENTRIES + 132, 0x7FFFFF}}},
         {"version blocks past their parent", "version block", {{data[4], 100 | 52 << 16}}},
-        {"manifest cut inside a tag", "manifest", {{entries + 84, cut}}},
+        {"manifest cut inside a tag", "manifest", {{ENTRIES + 164, cut}}},
         {"background wider than its pixels", "pixels", {{data[0] + 4, 900}}},
         {"background too large to count", "pixels", {{data[0] + 4, 1u << 30}, {data[0] + 8, 1u << 31}, {data[0] + 12, 1 | 64 << 16}}},
         {"icon group naming more images than it holds", "icon group", {{data[3] + 2, 1 | 3 << 16}}},
         {"no package (RT_RCDATA 100 is now type 11)", "no package", {{types + 16, 11}}}};
     // clang-format on
+    std::vector<CraftedExecutable> out;
     for (const auto& [what, refusal, fields] : changes) {
         Bytes f = pe;
-        for (const auto& [at, value] : fields) put32(f, at, value);
+        for (const auto& [at, value] : fields) put32(f, SECTION_OFFSET + at, value);
         out.push_back({what, f, refusal});
     }
     return out;
