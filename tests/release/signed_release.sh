@@ -44,7 +44,6 @@ release --out signed "${sign[@]}" --timestamp "$tsa_url" --tsa-ca tsa.crt --mani
   Orlocast.exe=files/program.bin readme.txt=files/readme.txt 'Docs\Show.pdf=files/manual.pdf' \
   >release.out 2>release.err || { cat release.err release.out tsa.log; echo "FAILED: release.sh"; exit 1; }
 installer=$scratch/signed/OrloCastSetup.exe
-
 # The signature and its countersignature; every line of the record, its time stamp of this run.
 check "signature and its time stamp by the local authority verify" sh -c 'osslsigncode verify -in "$0" \
   -CAfile signer.crt -TSA-CAfile tsa.crt >verify.out 2>&1 && grep -q "CN *= *Orlo Release Test tsa" verify.out' "$installer"
@@ -58,11 +57,9 @@ check "record: the installer, its package, signer, authority and manifest" diff 
 stamped=$(date -u -d "$(sed -n 's/^timestamp: //p' signed/*.txt)" +%s 2>/dev/null || echo 0)
 check "record: the time stamp is of this run" test $((stamped + 5)) -ge "$(stat -c %Y tsa.port)" \
   -a "$stamped" -le "$(date -u +%s)"
-
 # The manifest: valid and of this installer (digest, address, version; the validator refuses a required field left out
 # and a return code as text); its switches, product code, display name and publisher, as a package manager reads them.
-version=$(sed -n 's/^PRODUCTVERSION \([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\)/\1.\2.\3.\4/p' \
-  "$source/resources/installer.rc.in")
+version=$(sed -nE 's/^PRODUCTVERSION ([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+)/\1.\2.\3.\4/p' "$source/resources/installer.rc.in")
 validate() { /usr/bin/python3 "$source/scripts/check-manifest.py" "$1" "$installer" "$url" "$version"; }
 check "manifest validates: schema, $url, version $version, SHA-256" validate signed/winget
 refuses() {  # refuses SED_SCRIPT MESSAGE: the validator refuses the manifest so edited, saying MESSAGE
@@ -75,7 +72,6 @@ check "validator refuses a return code as text" refuses "s/^- InstallerReturnCod
 mapfile -t found < <(/usr/bin/python3 -c 'import sys, yaml; m = yaml.safe_load(open(sys.argv[1])); e = m["AppsAndFeaturesEntries"][0]
 print(m["InstallerSwitches"]["Silent"], m["ProductCode"], e["DisplayName"], e["Publisher"], sep="\n")' \
   signed/winget/Fenmarch.OrloCast.installer.yaml)
-
 # Under Wine, in a prefix of the scratch folder (a run that waits for a click is ended).
 # shellcheck disable=SC2086 # the switches are words
 check "installs with the manifest's silent switches (${found[0]})" \
@@ -86,7 +82,6 @@ value() { sed -n "s/^ *$1 *REG_SZ *//p" <<<"$key"; }
 check "uninstall key '${found[1]}' holds the manifest's display name and publisher" \
   test "$(value DisplayName)|$(value Publisher)" = "${found[2]}|${found[3]}"
 check "installed program is the packed file" cmp files/program.bin "$prefix/drive_c/Program Files/FM/Orlo-Cast/Orlocast.exe"
-
 # A second release of the same package from a copy of the sources (no build trees, no history) into another build
 # folder, signed without a time stamp into the same folder: one warning, "timestamp: none", no manifest left; without
 # its signature, the installer of the first build, and the same product program, naming no folder of either build.
@@ -105,7 +100,6 @@ for file in app/OrloCastSetup.exe product/Orlocast.exe; do
   check "... naming no folder of either build" test -z "$(grep -laFf folders.txt build{,-copy}/windows/$file)"
 done
 check "signing changed nothing but the signature" cmp stripped.exe build/windows/app/OrloCastSetup.exe
-
 # Refused with one error line naming the cause, and no record; the gate stops a manifest whose digest is not the
 # installer's (sha256sum lies).
 refused() {  # refused CAUSE ARGUMENTS...

@@ -11,13 +11,12 @@
 namespace orlotest {
 
 using Bytes = std::vector<uint8_t>;
-
 inline void put16(Bytes& b, size_t at, uint32_t v) { b[at] = (uint8_t)v, b[at + 1] = (uint8_t)(v >> 8); }
 inline void put32(Bytes& b, size_t at, uint32_t v) { put16(b, at, v & 0xFFFF), put16(b, at + 2, v >> 16); }
 inline void pad4(Bytes& b) { b.resize((b.size() + 3) & ~(size_t)3); }
 
-// The sound installer's resource section (offsets from its start): the root table, then per type an id table and a
-// language table, then the data entries, then the data.
+// The sound installer's resource section (offsets from its start): the root table; per type an id table and a
+// language table; the data entries; the data.
 constexpr uint32_t SECTION_RVA = 0x1000;
 constexpr size_t SECTION_OFFSET = 0x200, TYPES = 6, ENTRIES = 16 + 8 * TYPES + 56 * TYPES;
 constexpr size_t languages(size_t type) { return 16 + 8 * TYPES + 56 * type + 24; }
@@ -26,7 +25,6 @@ inline Bytes utf16z(const std::u16string& s, Bytes out = {}) {
     for (char16_t c : s + u'\0') out.push_back((uint8_t)c), out.push_back((uint8_t)(c >> 8));
     return out;
 }
-
 // A VS_VERSIONINFO block: wLength, wValueLength, wType, key, value, children.
 inline Bytes versionBlock(const std::u16string& key, const Bytes& value, size_t valueLength, uint16_t type,
                           const std::vector<Bytes>& children = {}) {
@@ -38,26 +36,12 @@ inline Bytes versionBlock(const std::u16string& key, const Bytes& value, size_t 
     return b;
 }
 
-// File 2.3.4.5, product 1.10.11.12, a company name that needs escaping, translation 0000/04b0.
-inline Bytes sampleVersion() {
-    Bytes fixed = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 0, 0, 3, 0, 2, 0, 5, 0, 4, 0, 10, 0, 1, 0, 12, 0, 11, 0};
-    fixed.resize(52);
-    const std::u16string company = u"Caf\u00e9 \U0001F4FB \"Radio\"\t\\";
-    const Bytes strings =
-        versionBlock(u"000004b0", {}, 0, 1, {versionBlock(u"CompanyName", utf16z(company), company.size() + 1, 1)});
-    return versionBlock(
-        u"VS_VERSION_INFO", fixed, 52, 0,
-        {versionBlock(u"StringFileInfo", {}, 0, 1, {strings}),
-         versionBlock(u"VarFileInfo", {}, 0, 1, {versionBlock(u"Translation", {0, 0, 0xB0, 4}, 4, 0)})});
-}
-
 // A BITMAPINFOHEADER (no compression) followed by `payload` zero bytes.
 inline Bytes dib(int32_t width, int32_t height, uint16_t bitCount, size_t payload) {
     Bytes b(40 + payload, 0);
     put32(b, 0, 40), put32(b, 4, (uint32_t)width), put32(b, 8, (uint32_t)height), put32(b, 12, 1 | bitCount << 16);
     return b;
 }
-
 const char* const MANIFEST =
     "\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- <requestedExecutionLevel level=\"asInvoker\"/> -->\n"
     "<asmv1:assembly xmlns:asmv1=\"urn:schemas-microsoft-com:asm.v1\">\n"
@@ -66,14 +50,27 @@ const char* const MANIFEST =
     "</asmv1:assembly>\n";
 
 // The sound installer: a background 3x2 top-down, a 16x16 icon of 4 bpp and its group, the package, a version block
-// and a manifest, each the one resource of its type, in language 1033; each language table's second slot, not
-// counted, names a spare copy in language 2057 with one byte changed. PE32 headers: "MZ", e_lfanew, "PE", i386, one
-// section, a 224-byte optional header with 16 directories (resources), the section.
+// (file 2.3.4.5, product 1.10.11.12, a company name that needs escaping, translation 0000/04b0) and a manifest, each
+// in language 1033, and a spare copy of each with one byte changed that the second slot of its language table, not
+// counted, names in language 2057. PE32 headers: "MZ", e_lfanew, "PE", i386, one section, a 224-byte optional header
+// with 16 directories (resources), the section at SECTION_OFFSET and SECTION_RVA.
 inline Bytes soundInstaller(const Bytes& package) {
+    Bytes fixed = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 0, 0, 3, 0, 2, 0, 5, 0, 4, 0, 10, 0, 1, 0, 12, 0, 11, 0};
+    fixed.resize(52);
+    const std::u16string company = u"Caf\u00e9 \U0001F4FB \"Radio\"\t\\";
+    const Bytes strings =
+        versionBlock(u"000004b0", {}, 0, 1, {versionBlock(u"CompanyName", utf16z(company), company.size() + 1, 1)});
+    const Bytes version =
+        versionBlock(u"VS_VERSION_INFO", fixed, 52, 0,
+                     {versionBlock(u"StringFileInfo", {}, 0, 1, {strings}),
+                      versionBlock(u"VarFileInfo", {}, 0, 1, {versionBlock(u"Translation", {0, 0, 0xB0, 4}, 4, 0)})});
     const std::tuple<uint32_t, uint32_t, Bytes> res[TYPES] = {
-        {2, 101, dib(3, -2, 24, 24)}, {3, 1, dib(16, 32, 4, 64 + 128 + 64)},
-        {10, 100, package},           {14, 100, {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 1, 0}},
-        {16, 1, sampleVersion()},     {24, 1, Bytes(MANIFEST, MANIFEST + strlen(MANIFEST))}};
+        {2, 101, dib(3, -2, 24, 24)},
+        {3, 1, dib(16, 32, 4, 64 + 128 + 64)},
+        {10, 100, package},
+        {14, 100, {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 4, 0, 0, 0, 0, 0, 1, 0}},
+        {16, 1, version},
+        {24, 1, Bytes(MANIFEST, MANIFEST + strlen(MANIFEST))}};
     Bytes r(ENTRIES + 32 * TYPES);
     put16(r, 14, TYPES);
     for (size_t i = 0; i < TYPES; i++) {
@@ -105,7 +102,6 @@ inline Bytes soundInstaller(const Bytes& package) {
 
 // Executables whose package Windows could read otherwise than a reader, or whose reading would multiply work, each
 // with a word of its one-line error: the sound installer with a few fields of its section changed.
-
 using CraftedExecutable = std::tuple<std::string, Bytes, std::string>;  // what, file, refusal
 
 inline std::vector<CraftedExecutable> refusedExecutables(const Bytes& package) {
