@@ -1,9 +1,6 @@
-// libFuzzer target over orlo-pack's inspect and verify of whole files (installers and packages), through the code the
-// commands run: whatever the bytes, each gives lines or one InputError, each of one line, the two agree on refusing,
-// and nothing reads outside its buffer (ASan, UBSan); -timeout and -malloc_limit_mb catch work or memory out of
-// proportion to the input. Long run: docs/hardening.md.
-#include <stdint.h>
-
+// libFuzzer target over orlo-pack's inspect and verify of whole files, as the commands run them: whatever the bytes,
+// each gives lines or one InputError, each of one line, the two agree on refusing, nothing reads outside its buffer
+// (ASan, UBSan); -timeout and -malloc_limit_mb catch work or memory out of proportion. Long run: docs/hardening.md.
 #include "tools/orlo_pack_lib.h"
 
 static bool oneLine(const std::string& text) { return !text.empty() && text.find('\n') == std::string::npos; }
