@@ -106,12 +106,24 @@ struct Cloud {
 };
 
 const Cloud CLOUDS[] = {
-    {E(112), {{E(112), E(100), E(12)}, {E(138), E(92), E(20)}, {E(168), E(88), E(24)}, {E(196), E(98), E(14)},
-              {E(214), E(104), E(8)}}},
-    {E(70), {{E(440), E(62), E(8)}, {E(458), E(54), E(14)}, {E(482), E(50), E(18)}, {E(506), E(58), E(12)},
-             {E(522), E(64), E(6)}}},
-    {E(120), {{E(806), E(114), E(6)}, {E(822), E(106), E(12)}, {E(842), E(104), E(14)}, {E(862), E(112), E(8)},
-              {E(872), E(116), E(4)}}},
+    {E(112),
+     {{E(112), E(100), E(12)},
+      {E(138), E(92), E(20)},
+      {E(168), E(88), E(24)},
+      {E(196), E(98), E(14)},
+      {E(214), E(104), E(8)}}},
+    {E(70),
+     {{E(440), E(62), E(8)},
+      {E(458), E(54), E(14)},
+      {E(482), E(50), E(18)},
+      {E(506), E(58), E(12)},
+      {E(522), E(64), E(6)}}},
+    {E(120),
+     {{E(806), E(114), E(6)},
+      {E(822), E(106), E(12)},
+      {E(842), E(104), E(14)},
+      {E(862), E(112), E(8)},
+      {E(872), E(116), E(4)}}},
 };
 
 // The town's buildings: left edge, width, roof line (pixels). Their feet are
@@ -119,8 +131,8 @@ const Cloud CLOUDS[] = {
 const struct {
     int x, width, top;
 } BUILDINGS[] = {
-    {40, 16, 266}, {58, 12, 278}, {72, 22, 250}, {96, 14, 270}, {112, 18, 240}, {132, 12, 262},
-    {146, 24, 254}, {172, 14, 272}, {188, 18, 262}, {208, 12, 276},
+    {40, 16, 266},  {58, 12, 278},  {72, 22, 250},  {96, 14, 270},  {112, 18, 240},
+    {132, 12, 262}, {146, 24, 254}, {172, 14, 272}, {188, 18, 262}, {208, 12, 276},
 };
 constexpr int BUILDING_FOOT = 330;
 
@@ -156,15 +168,22 @@ constexpr int MAST_LEVELS = 7;
 constexpr i64 BEACON_X = MAST_X;
 constexpr i64 BEACON_Y = E(100);
 
-i64 farHill(i64 x) { return E(338) - bump(x, E(120), E(170), E(44)) - bump(x, E(430), E(130), E(26)) - bump(x, E(860), E(190), E(40)); }
-i64 middleHill(i64 x) { return E(424) - bump(x, E(660), E(240), E(92)) - bump(x, E(130), E(200), E(48)) - bump(x, E(400), E(120), E(14)); }
+i64 farHill(i64 x) {
+    return E(338) - bump(x, E(120), E(170), E(44)) - bump(x, E(430), E(130), E(26)) - bump(x, E(860), E(190), E(40));
+}
+i64 middleHill(i64 x) {
+    return E(424) - bump(x, E(660), E(240), E(92)) - bump(x, E(130), E(200), E(48)) - bump(x, E(400), E(120), E(14));
+}
 i64 frontHill(i64 x) { return E(432) - bump(x, E(180), E(260), E(62)); }
 
 i64 mastLevelY(int level) { return MAST_FOOT - (MAST_FOOT - MAST_TOP) * level / MAST_LEVELS; }
-i64 mastHalfAt(i64 y) { return MAST_FOOT_HALF - (MAST_FOOT_HALF - MAST_TOP_HALF) * (MAST_FOOT - y) / (MAST_FOOT - MAST_TOP); }
+i64 mastHalfAt(i64 y) {
+    return MAST_FOOT_HALF - (MAST_FOOT_HALF - MAST_TOP_HALF) * (MAST_FOOT - y) / (MAST_FOOT - MAST_TOP);
+}
 
 bool onMast(i64 x, i64 y) {
-    if (x < MAST_X - MAST_FOOT_HALF - E(3) || x > MAST_X + MAST_FOOT_HALF + E(3) || y < BEACON_Y - E(4) || y > MAST_FOOT + E(2))
+    if (x < MAST_X - MAST_FOOT_HALF - E(3) || x > MAST_X + MAST_FOOT_HALF + E(3) || y < BEACON_Y - E(4) ||
+        y > MAST_FOOT + E(2))
         return false;
     // Legs.
     if (nearSegment(x, y, MAST_X - MAST_FOOT_HALF, MAST_FOOT, MAST_X - MAST_TOP_HALF, MAST_TOP, 12)) return true;
@@ -248,7 +267,8 @@ Rgb backgroundSample(i64 x, i64 y, const Hills& hills) {
     }
     if (b2 <= 36 * 36) c = BEACON;  // radius 4.5 pixels
     if (inRect(x, y, E(636), E(304), E(684), E(311))) c = HUT_ROOF;
-    if (inRect(x, y, E(640), E(311), E(680), E(334))) c = inRect(x, y, E(654), E(318), E(666), E(334)) ? HUT_ROOF : HUT_WALL;
+    if (inRect(x, y, E(640), E(311), E(680), E(334)))
+        c = inRect(x, y, E(654), E(318), E(666), E(334)) ? HUT_ROOF : HUT_WALL;
 
     const i64 front = hills.front;
     if (y >= front) c = ramp(FRONT_HILL_TOP, FRONT_HILL_FOOT, y - front, E(432) - front);
@@ -434,8 +454,8 @@ std::vector<uint8_t> renderIconImage(int size) {
             }
             int index = 0;
             if (covered >= 8) {
-                index = nearestPaletteIndex({(r + covered / 2) / covered, (g + covered / 2) / covered,
-                                             (b + covered / 2) / covered});
+                index = nearestPaletteIndex(
+                    {(r + covered / 2) / covered, (g + covered / 2) / covered, (b + covered / 2) / covered});
             } else {
                 mask[row * maskStride + px / 8] |= (uint8_t)(0x80 >> (px % 8));
             }

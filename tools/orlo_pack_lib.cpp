@@ -109,9 +109,12 @@ public:
         int error = 0;
         for (size_t done = 0; done < size && !error;) {
             const ssize_t n = ::write(fd, bytes + done, std::min<size_t>(size - done, 1 << 20));
-            if (n > 0) done += (size_t)n;
-            else if (n == 0) error = EIO;
-            else if (errno != EINTR) error = errno;
+            if (n > 0)
+                done += (size_t)n;
+            else if (n == 0)
+                error = EIO;
+            else if (errno != EINTR)
+                error = errno;
         }
         if (close(fd) != 0 && !error) error = errno;
         if (!error && renameat(fd_, temporary.c_str(), fd_, name.c_str()) != 0) error = errno;
@@ -243,8 +246,8 @@ int commandBuild(const std::vector<std::string>& args) {
     const fs::path out = output;
     if (out.filename().empty() || fs::is_directory(out)) throw InputError(output + ": is a folder, not a file");
     try {
-        Folder(out.parent_path().empty() ? fs::path(".") : out.parent_path()).writeFile(out.filename(), image.data(),
-                                                                                      image.size());
+        Folder(out.parent_path().empty() ? fs::path(".") : out.parent_path())
+            .writeFile(out.filename(), image.data(), image.size());
     } catch (const WriteError& e) {
         throw InputError(e.what());
     }
@@ -305,8 +308,7 @@ std::vector<std::string> describeExecutable(const std::vector<PeResource>& resou
     for (const PeResource& resource : resources) {
         char head[96];
         std::snprintf(head, sizeof head, "resource %-15s %5u  language %5u  size %10zu",
-                      resourceTypeName(resource.type).c_str(), resource.id, resource.language,
-                      resource.bytes.size());
+                      resourceTypeName(resource.type).c_str(), resource.id, resource.language, resource.bytes.size());
         const std::string detail = describeResource(resource);
         lines.push_back(head + (detail.empty() ? "" : "  " + detail));
         if (resource.type == 16 && resource.id == 1 && !version) version = &resource;
@@ -320,9 +322,8 @@ std::vector<std::string> describeExecutable(const std::vector<PeResource>& resou
         if (info.hasFixedPart) {
             lines.push_back("version: file " + dotted(info.fileVersionHigh, info.fileVersionLow) + ", product " +
                             dotted(info.productVersionHigh, info.productVersionLow) + ", flags mask " +
-                            hex32(info.flagsMask, 1) + ", flags " + hex32(info.flags, 1) + ", os " +
-                            hex32(info.os, 1) + ", type " + hex32(info.type, 1) + ", subtype " +
-                            hex32(info.subtype, 1));
+                            hex32(info.flagsMask, 1) + ", flags " + hex32(info.flags, 1) + ", os " + hex32(info.os, 1) +
+                            ", type " + hex32(info.type, 1) + ", subtype " + hex32(info.subtype, 1));
         } else {
             lines.push_back("version: no fixed part");
         }
@@ -476,8 +477,8 @@ int commandExtract(const std::vector<std::string>& args) {
             }
         }
         if (!problem.empty()) {
-            std::fprintf(stderr, "orlo-pack: error: entry %d %s: not written: %s\n", i,
-                         shownName(e).c_str(), problem.c_str());
+            std::fprintf(stderr, "orlo-pack: error: entry %d %s: not written: %s\n", i, shownName(e).c_str(),
+                         problem.c_str());
             failed++;
         }
     }

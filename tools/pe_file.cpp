@@ -35,9 +35,7 @@ struct Section {
 
 }  // namespace
 
-bool looksLikePe(const std::vector<uint8_t>& file) {
-    return file.size() >= 2 && file[0] == 'M' && file[1] == 'Z';
-}
+bool looksLikePe(const std::vector<uint8_t>& file) { return file.size() >= 2 && file[0] == 'M' && file[1] == 'Z'; }
 
 std::vector<PeResource> readPeResources(const std::vector<uint8_t>& file) {
     const Reader r(file);
@@ -66,7 +64,8 @@ std::vector<PeResource> readPeResources(const std::vector<uint8_t>& file) {
 
     // Windows 2000 and XP load no more than 96 sections; the limit also keeps
     // each address lookup short.
-    if (sectionCount > 96) throw PeError("PE file has " + std::to_string(sectionCount) + " sections; at most 96 are read");
+    if (sectionCount > 96)
+        throw PeError("PE file has " + std::to_string(sectionCount) + " sections; at most 96 are read");
     std::vector<Section> sections;
     const uint64_t table = optional + optionalSize;
     for (uint32_t i = 0; i < sectionCount; i++) {
@@ -231,7 +230,8 @@ std::string describeIconImage(const std::vector<uint8_t>& bytes) {
     if (isPng(bytes)) {
         if (bytes.size() < 24) throw PeError("PNG icon image is truncated");
         auto be32 = [&](size_t at) {
-            return (uint32_t)bytes[at] << 24 | (uint32_t)bytes[at + 1] << 16 | (uint32_t)bytes[at + 2] << 8 | bytes[at + 3];
+            return (uint32_t)bytes[at] << 24 | (uint32_t)bytes[at + 1] << 16 | (uint32_t)bytes[at + 2] << 8 |
+                   bytes[at + 3];
         };
         return "icon image " + std::to_string(be32(16)) + "x" + std::to_string(be32(20)) + ", PNG";
     }
@@ -239,7 +239,8 @@ std::string describeIconImage(const std::vector<uint8_t>& bytes) {
     if (h.height < 0 || h.height % 2 != 0) throw PeError("icon image height is not twice the image's height");
     const uint64_t rows = (uint64_t)h.height / 2;
     const uint64_t maskBytes = ((uint64_t)h.width + 31) / 32 * 4 * rows;
-    if (h.compression == 0 && (uint64_t)Reader(bytes).u32(0) + h.paletteBytes + h.pixelBytes / 2 + maskBytes > bytes.size())
+    if (h.compression == 0 &&
+        (uint64_t)Reader(bytes).u32(0) + h.paletteBytes + h.pixelBytes / 2 + maskBytes > bytes.size())
         throw PeError("icon image is shorter than its pixels and mask");
     return "icon image " + std::to_string(h.width) + "x" + std::to_string(rows) + ", " + std::to_string(h.bitCount) +
            " bpp";
@@ -426,7 +427,8 @@ VersionInfo parseVersionInfo(const std::vector<uint8_t>& bytes) {
                 if (var.key != "Translation") return;
                 if (var.valueStart + var.valueLength > var.end)
                     throw PeError("version block: the translation list runs past its block");
-                for (uint64_t at = 0; at + 4 <= var.valueLength; at += 4) info.translations.push_back(v.u32(var.valueStart + at));
+                for (uint64_t at = 0; at + 4 <= var.valueLength; at += 4)
+                    info.translations.push_back(v.u32(var.valueStart + at));
             });
         }
     });
@@ -463,11 +465,16 @@ std::string unescapeXml(const std::string& text) {
         }
         const std::string name = text.substr(i + 1, semicolon - i - 1);
         uint32_t c = 0;
-        if (name == "amp") c = '&';
-        else if (name == "lt") c = '<';
-        else if (name == "gt") c = '>';
-        else if (name == "quot") c = '"';
-        else if (name == "apos") c = '\'';
+        if (name == "amp")
+            c = '&';
+        else if (name == "lt")
+            c = '<';
+        else if (name == "gt")
+            c = '>';
+        else if (name == "quot")
+            c = '"';
+        else if (name == "apos")
+            c = '\'';
         else if (name.size() > 1 && name[0] == '#') {
             const bool hexDigits = name[1] == 'x';
             const std::string digits = name.substr(hexDigits ? 2 : 1);
@@ -491,11 +498,16 @@ bool isUtf8(const std::string& text) {
         const uint8_t c = (uint8_t)text[i];
         size_t extra;
         uint32_t min;
-        if (c < 0x80) extra = 0, min = 0;
-        else if ((c & 0xE0) == 0xC0) extra = 1, min = 0x80;
-        else if ((c & 0xF0) == 0xE0) extra = 2, min = 0x800;
-        else if ((c & 0xF8) == 0xF0) extra = 3, min = 0x10000;
-        else return false;
+        if (c < 0x80)
+            extra = 0, min = 0;
+        else if ((c & 0xE0) == 0xC0)
+            extra = 1, min = 0x80;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2, min = 0x800;
+        else if ((c & 0xF8) == 0xF0)
+            extra = 3, min = 0x10000;
+        else
+            return false;
         if (i + extra >= text.size() && extra > 0) return false;
         uint32_t code = extra ? c & (0x3F >> extra) : c;
         for (size_t k = 1; k <= extra; k++) {
@@ -513,7 +525,8 @@ bool isUtf8(const std::string& text) {
 
 ManifestInfo parseManifest(const std::vector<uint8_t>& bytes) {
     std::string xml(bytes.begin(), bytes.end());
-    if (xml.size() >= 2 && (((uint8_t)xml[0] == 0xFF && (uint8_t)xml[1] == 0xFE) || ((uint8_t)xml[0] == 0xFE && (uint8_t)xml[1] == 0xFF)))
+    if (xml.size() >= 2 &&
+        (((uint8_t)xml[0] == 0xFF && (uint8_t)xml[1] == 0xFE) || ((uint8_t)xml[0] == 0xFE && (uint8_t)xml[1] == 0xFF)))
         throw PeError("manifest is UTF-16; only UTF-8 manifests are read");
     if (xml.compare(0, 3, "\xEF\xBB\xBF") == 0) xml.erase(0, 3);
     if (!isUtf8(xml)) throw PeError("manifest is not valid UTF-8");

@@ -16,7 +16,7 @@ struct PeError : std::runtime_error {
 
 struct PeResource {
     uint32_t type = 0;
-    uint32_t id = 0;        // integer identifier (named resources are skipped)
+    uint32_t id = 0;  // integer identifier (named resources are skipped)
     uint32_t language = 0;
     std::vector<uint8_t> bytes;
 };
@@ -50,7 +50,7 @@ struct VersionInfo {
     uint32_t productVersionHigh = 0, productVersionLow = 0;
     uint32_t flagsMask = 0, flags = 0, os = 0, type = 0, subtype = 0;
     struct StringTable {
-        std::string key;                                          // e.g. "000004b0"
+        std::string key;                                           // e.g. "000004b0"
         std::vector<std::pair<std::string, std::string>> strings;  // name, value (UTF-8)
     };
     std::vector<StringTable> stringTables;
