@@ -1,7 +1,5 @@
-// The package and what it is built on: MD5 (against OpenSSL), the scramblers,
-// the format with its key chain and damage classes, entry names. (The block
-// routines are in every one of them: MD5 copies with copyBlock, the chain
-// starts from zeroBlock, digests compare with blocksEqual to the last byte.)
+// The package and what it is built on: MD5 (against OpenSSL), the scramblers, the format with its key chain and
+// damage classes, entry names; the block routines are tested through all of them.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 

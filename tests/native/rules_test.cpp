@@ -71,10 +71,6 @@ TEST(BoundedText, ConversionsEqualityAndRefusals) {
 // J joinPath "x" (room for one separator), R keepRootPrefix, D keepDriveRoot, S stripLastComponent,
 // F keepFileName, E folderRootEnd, P pathIsRooted, N listedNameIsPlain, L textFindLastChar '\\',
 // B textCharBytes. An output of {} means the text is left as it is.
-// clang-format off
-struct Row { char op; const char* input; const char* output; int result; };
-// clang-format on
-
 void expectRow(char op, const char* input, const char* output, int expected) {
     SCOPED_TRACE(testing::Message() << op << " '" << input << "'");
     const int length = (int)strlen(input), size = length + (op == 'J' ? 3 : 1);
@@ -98,6 +94,7 @@ void expectRow(char op, const char* input, const char* output, int expected) {
 }
 
 // clang-format off
+struct Row { char op; const char* input; const char* output; int result; };
 const Row ROWS[] = {
     {'J', "D:\\A", "D:\\A\\x", 1}, {'J', "D:\\A\\", "D:\\A\\x", 1}, {'J', "D:", "D:\\x", 1},
     {'J', "\\\\srv\\", "\\\\srv\\x", 1},
@@ -173,9 +170,6 @@ struct DoubleByte : testing::Test {
 
 // clang-format off
 struct TwoWays { char op; const char* input; const char* output; int result; const char* bytesOutput; int bytesResult; };
-// clang-format on
-
-// clang-format off
 const TwoWays TWO_WAYS[] = {
     {'J', "C:\\" SO, "C:\\" SO "\\x", 1, "C:\\" SO "x", 1}, {'F', "D:\\" HYO, HYO, 0, "", 0},
     {'S', "C:\\" SO "\\" HYO, "C:\\" SO, 0, "C:\\" SO "\\\x95", 0},

@@ -1,14 +1,13 @@
-// What the Windows tests share: checks that print the last error, scratch
-// folders and files, packages carried by modules, the completion commands,
-// Unix links that go whatever happens, snapshots of the prefix, the
-// product's places on the machine, shortcuts read back, programs run to
-// their end, and the fixture of the tests that install and remove.
+// What the Windows tests share: scratch folders, packaged modules, Unix
+// links, snapshots of the prefix, the product's places, shortcuts read back,
+// programs run to their end, and the fixture of the install and removal tests.
 #pragma once
 
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <set>
@@ -97,10 +96,9 @@ inline bool runUnixScript(const std::string& script) {
     return DeleteFileA(markerPath.c_str()) != 0;
 }
 
-// Removes a tree with plain Win32 calls (never the code under test), by
-// UTF-16 names, so that names the code page cannot spell go too. A link is
-// removed by its Unix name, never entered: Wine's RemoveDirectory would
-// remove an empty target instead.
+// Removes a tree with plain Win32 calls by UTF-16 names, so that names the
+// code page cannot spell go too. A link goes by its Unix name, never entered:
+// Wine's RemoveDirectory would remove an empty target instead.
 inline void removeTreeW(const std::wstring& folder) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
@@ -140,14 +138,6 @@ private:
     std::string path_;
 };
 
-// The bytes of resource RT_RCDATA 100 of a module.
-inline std::vector<uint8_t> packageOf(HMODULE module) {
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(100), (LPCSTR)RT_RCDATA);
-    if (!found) return {};
-    const uint8_t* bytes = (const uint8_t*)LockResource(LoadResource(module, found));
-    return std::vector<uint8_t>(bytes, bytes + SizeofResource(module, found));
-}
-
 // A copy of the module `source` at `path` whose resource RT_RCDATA 100 is
 // `package` (none when empty and the source has none). True when made.
 inline bool copyWithPackage(const std::string& source, const std::string& path, const std::vector<uint8_t>& package) {
@@ -175,8 +165,7 @@ inline HMODULE moduleWithPackage(const ScratchFolder& scratch, const std::vector
 struct CommandCounter {
     HWND window = CreateWindowExA(0, "STATIC", "orlo-test-commands", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0);
     ~CommandCounter() { DestroyWindow(window); }
-    // Drains the queue: "F" for each DONE_FAILED, "K" for each DONE_OK,
-    // "?" for any other command, in the order they came.
+    // The commands that came: "F" per DONE_FAILED, "K" per DONE_OK, else "?".
     std::string drain() {
         std::string seen;
         MSG message;
@@ -211,10 +200,9 @@ private:
     std::vector<std::string> links_;
 };
 
-// Every file and folder on drive C: (outside the Windows and temp folders)
-// and every key and value under HKLM\SOFTWARE and HKCU, as lower-cased
-// entries such as "file c:\program files\fm\orlo-cast\readme.txt" or
-// "value hkcu\fen march\orlo-cast\systray = dword:0".
+// Every file and folder on drive C: but the Windows and temp folders, every
+// key and value under HKLM\SOFTWARE and HKCU, as lower-cased entries such as
+// "file c:\fm\x.txt" or "value hkcu\fen march\orlo-cast\systray = dword:0".
 using Snapshot = std::set<std::string>;
 
 inline std::string lower(std::string text) {
@@ -264,14 +252,14 @@ inline void snapshotKey(HKEY root, const std::string& label, const std::string& 
         DWORD nameSize = sizeof valueName, dataSize = sizeof data, type = 0;
         const LONG status = RegEnumValueA(key, i, valueName, &nameSize, 0, &type, data, &dataSize);
         if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) break;
-        std::string value = "<large>";
-        if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ))
+        std::string value = "type" + std::to_string(type) + ":size" + std::to_string(dataSize);
+        if (status == ERROR_MORE_DATA)
+            value = "<large>";
+        else if (type == REG_SZ || type == REG_EXPAND_SZ)
             value = (type == REG_SZ ? "sz:" : "expand_sz:") +
                     std::string((const char*)data, strnlen((const char*)data, dataSize));
-        else if (status == ERROR_SUCCESS && type == REG_DWORD)
+        else if (type == REG_DWORD)
             value = "dword:" + std::to_string(*(const DWORD*)data);
-        else if (status == ERROR_SUCCESS)
-            value = "type" + std::to_string(type) + ":size" + std::to_string(dataSize);
         out->insert("value " + lower(name + "\\" + valueName) + " = " + value);
     }
     std::vector<std::string> subkeys;
@@ -311,13 +299,6 @@ inline std::string changes(const Snapshot& before, const Snapshot& after) {
     return out.empty() ? "(nothing)\n" : out;
 }
 
-// What changes() shows when exactly these entries were added.
-inline std::string additions(const Snapshot& entries) {
-    std::string out;
-    for (const std::string& entry : entries) out += "+ " + entry + "\n";
-    return out.empty() ? "(nothing)\n" : out;
-}
-
 inline bool keyExists(HKEY root, const std::string& path) {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -325,16 +306,23 @@ inline bool keyExists(HKEY root, const std::string& path) {
     return true;
 }
 
-// A value under HKEY_CURRENT_USER as text (a number in decimal); "" when missing.
-inline std::string userValue(const char* path, const char* name) {
+// A registry value as text (a number in decimal); "" when missing.
+inline std::string valueOf(HKEY root, const std::string& path, const char* name, REGSAM view = 0) {
     char value[1024] = "";
     DWORD size = sizeof value - 1, type = 0;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return "";
     const LONG status = RegQueryValueExA(key, name, 0, &type, (BYTE*)value, &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) return "";
     return type == REG_DWORD ? std::to_string(*(DWORD*)value) : std::string(value);
+}
+// Stores a value of any type as these bytes, making its key.
+inline void setValue(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& data) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(root, path.c_str(), &key));
+    RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(), (DWORD)data.size());
+    RegCloseKey(key);
 }
 
 const std::string UNINSTALL_KEY = UNINSTALL_PARENT_KEY "\\" UNINSTALL_KEY_NAME;
@@ -352,7 +340,7 @@ inline Places productPlaces() {
     Places places;
     places.target = probe.targetFolder;
     places.fm = parentOf(places.target);
-    places.userMenu = userValue(SHELL_FOLDERS_KEY, "Programs") + "\\Fen March";
+    places.userMenu = valueOf(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs") + "\\Fen March";
     places.commonMenu = std::string(getCommonProgramsFolder()) + "\\Fen March";
     places.startup = getStartupFolder();
     return places;
@@ -373,18 +361,16 @@ inline void removeProductTraces() {
 // it) and puts the old value back when the object goes.
 class ProgramsValue {
 public:
-    explicit ProgramsValue(const std::string& value) : saved_(userValue(SHELL_FOLDERS_KEY, "Programs")) { set(value); }
+    explicit ProgramsValue(const std::string& value)
+        : saved_(valueOf(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs")) {
+        set(value);
+    }
     ~ProgramsValue() { set(saved_); }
 
 private:
     static void set(const std::string& value) {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, 0, KEY_SET_VALUE, &key));
-        if (value.empty())
-            RegDeleteValueA(key, "Programs");
-        else
-            RegSetValueExA(key, "Programs", 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
-        RegCloseKey(key);
+        if (value.empty()) return (void)SHDeleteValueA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+        setValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", REG_SZ, value + '\0');
     }
     std::string saved_;
 };
@@ -438,10 +424,9 @@ inline std::string hostPathToWine(std::string path) {
     return "Z:" + path;
 }
 
-// The fixture of the tests that run the install and uninstall procedures on
-// the prefix itself: every test starts and ends without a trace of the
-// product, installs a package of its choice, and removes it on a thread of
-// its own that must end within a minute.
+// The fixture of the tests that run the procedures on the prefix itself: each
+// starts and ends without a trace of the product, installs a package of its
+// choice, and removes it on a thread of its own.
 inline InstallerState productState;
 inline int uninstallResult;
 

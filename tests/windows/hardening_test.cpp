@@ -1,12 +1,8 @@
-// The elevated procedures against what an ordinary user can do: names that
-// the ANSI listing turns into paths, folders swapped for links while the
-// removal walks them, device names in disguise in a package, an installer
-// started from a folder the code page cannot spell, an installation folder
-// that is a link, names of a double-byte code page, and a DLL planted beside the program. Each proves with snapshots of
-// the prefix that nothing outside the product's own places changed.
-//
-// Run with --rename FROM TO, this executable is the attacker: a second
-// Windows process, which Windows holds to the sharing modes.
+// The elevated procedures against what an ordinary user can do: listed names
+// that become paths, folders swapped for links mid-walk, disguised device
+// names, unspellable and double-byte folders, planted DLLs. Snapshots prove
+// that nothing outside the product's places changed. Run with --rename FROM
+// TO, this executable is the attacker, a second process held to sharing modes.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -193,13 +189,7 @@ TEST_F(Hardening, InstallFromAFolderTheCodePageCannotSpell) {
         EXPECT_EQ(0u, runProgram(program, L"-h -i"));
         const std::string copy = places_.target + "\\" + run.second;
         EXPECT_EQ(readWholeFile(INSTALLER), readWholeFile(copy)) << "the copy is the running installer";
-        HKEY key;
-        char command[1024] = "";
-        DWORD size = sizeof command;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY.c_str(), 0, KEY_READ, &key));
-        RegQueryValueExA(key, "UninstallString", 0, 0, (BYTE*)command, &size);
-        RegCloseKey(key);
-        EXPECT_EQ("\"" + copy + "\"", std::string(command));
+        EXPECT_EQ("\"" + copy + "\"", valueOf(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString"));
 
         EXPECT_EQ(0u, runProgram(wide(copy), L"-h -u"));
         EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
@@ -237,8 +227,8 @@ TEST_F(Hardening, FoldersThatAreLinksAreNotDeletedFrom) {
 TEST_F(Hardening, DoubleByteNamesAreJoinedCutAndRemoved) {
     if (GetACP() != 932) GTEST_SKIP() << "needs the ANSI code page 932 (the cp932 run)";
     ScratchFolder scratch("dbcs");
-    const std::string folder = scratch / "\x83\x5C\x83\x74\x83\x67\\\x95\x5C";  // ソフト\表
-    ASSERT_WIN32(CreateDirectoryA(parentOf(folder).c_str(), 0));
+    const std::string parent = scratch / "\x83\x5C\x83\x74\x83\x67", folder = parent + "\\\x95\x5C";  // ソフト\表
+    ASSERT_WIN32(CreateDirectoryA(parent.c_str(), 0));
     ASSERT_WIN32(CreateDirectoryA(folder.c_str(), 0));
     const std::string program = folder + "\\OrloCastSetup.exe";
     ASSERT_WIN32(CopyFileA(INSTALLER.c_str(), program.c_str(), FALSE));
@@ -265,13 +255,10 @@ TEST_F(Hardening, DoubleByteNamesAreJoinedCutAndRemoved) {
     EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
 }
 
-// A DLL planted beside the installer under the name of a system DLL is never
-// loaded. The planted shfolder.dll writes a marker when loaded; Wine is told
-// to prefer a native DLL of that name (WINEDLLOVERRIDES shfolder=n,b, set by
-// the test run), as Windows takes one found beside the program. A copy of
-// this executable beside it is the program (--plant, below); the control
-// case, a load by bare name, shows that the planted DLL is found when the
-// search is open.
+// A DLL planted beside the installer under a system DLL's name is never
+// loaded. The planted shfolder.dll writes a marker when loaded; the test run
+// makes Wine prefer a native one (shfolder=n,b), as Windows takes one beside
+// the program. The program is a copy of this executable (--plant, below).
 
 FARPROC WINAPI withoutSpecialFolderPath(HMODULE module, LPCSTR name) {
     return lstrcmpA(name, "SHGetSpecialFolderPathA") == 0 ? 0 : GetProcAddress(module, name);
