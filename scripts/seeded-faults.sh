@@ -63,23 +63,11 @@ open(target, "w", encoding="utf-8", newline="").write(text.replace(old, new))
 EOF
 
 # One virtual display for the window tests, as scripts/test.sh does.
-xvfb_pid=""
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    break
-  done
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
-fi
+source "$here/scripts/display.sh"
+start_display
 finish() {
   restore
-  for prefix in "$build"/windows/wine/win32 "$build"/windows/wine/win64; do
-    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-  done
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_wine_and_display "$build"
   rm -rf "$work"
 }
 trap finish EXIT
