@@ -567,8 +567,8 @@ TEST_F(App, InstalledProductIsOfferedForRemovalAndRemovedOnce) {
             if (!failing) expectWindow(setup.window, true);
         }
         EXPECT_WIN32(PostMessageA(setup.window, WM_KEYDOWN, VK_RETURN, 0));
-        HWND box = 0;
-        waitUntil([&] { return (box = box ? box : setup.windowOf("#32770")) != 0 || !setup.running(); }, LONG_WAIT);
+        // A box counts once visible: before that its title and text may not be set yet.
+        const HWND box = setup.waitForBox();
         EXPECT_EQ(run == "shown, failing", box != 0) << run;
         if (box) {
             EXPECT_EQ("Orlo-Cast Uninstallation Error", textOf(box));
