@@ -509,6 +509,10 @@ TEST_F(App, BusyBoxBlinksEveryHalfSecondAndRefusesEverything) {
             if (worker && GetTickCount() - heldSince > 600 && (look == 'L' || look == 'p'))
                 heldStages += (char)('0' + stage);
             seen += look;
+            // Held inside setStatusText, the worker keeps the status lock and the window, which reads
+            // the status under it, freezes: a hold that sees no change in 1.5 s is let go and retried.
+            if (worker && changes.empty() && GetTickCount() - heldSince > 1500)
+                ResumeThread(worker), CloseHandle(worker), worker = 0, heldStages.clear();
             if (!worker && (worker = setup.tryHoldWorker(large)) != 0) heldSince = GetTickCount();
             return worker && GetTickCount() - heldSince > 5000;
         },
