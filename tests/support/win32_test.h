@@ -301,9 +301,7 @@ inline std::string changes(const Snapshot& before, const Snapshot& after) {
 
 inline bool keyExists(HKEY root, const std::string& path) {
     HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS && (RegCloseKey(key), true);
 }
 
 // A registry value as text (a number in decimal); "" when missing.
