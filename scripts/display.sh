@@ -1,7 +1,9 @@
 # Sourced by the scripts that run the Windows tests under Wine.
 #   start_display: a private Xvfb display when DISPLAY is not set
-#   stop_wine_and_display BUILD_DIR: ends the Wine servers of the build
-#     tree's prefixes, then the display start_display started, if any
+#   stop_wine BUILD_DIR: ends the Wine servers of the build tree's
+#     prefixes, and with them every program still running in one
+#   stop_wine_and_display BUILD_DIR: that, then the display start_display
+#     started, if any
 xvfb_pid=""
 start_display() {
   [ -z "${DISPLAY:-}" ] || return 0
@@ -14,10 +16,13 @@ start_display() {
   export DISPLAY=":$(tr -d '[:space:]' <"$number")"
   rm -f "$number"
 }
-stop_wine_and_display() {
+stop_wine() {
   local prefix
   for prefix in "$1"/windows/wine/*/; do
     [ -d "$prefix" ] && WINEPREFIX="${prefix%/}" wineserver -k 2>/dev/null || true
   done
+}
+stop_wine_and_display() {
+  stop_wine "$1"
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
 }

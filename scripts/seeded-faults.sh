@@ -91,6 +91,10 @@ build_tree() { step nice -n 10 cmake --build "$build"; }
 # Runs the suite, appending to log $1; sets first to the first failing
 # test's name, or empty when all passed.
 run_suite() {
+  # A fault can leave an installer waiting in a prefix (a test that timed
+  # out, or that ctest stopped, never ends what it started): each run starts
+  # with none.
+  stop_wine "$build"
   step nice -n 10 ctest --test-dir "$build" -j2 --stop-on-failure --timeout 300 --output-on-failure > "$work/ctest.log" 2>&1
   local rc=$?
   cat "$work/ctest.log" >> "$1"
@@ -105,6 +109,7 @@ judge() {
   for _ in 1 2; do
     run_suite "$1"
     if [ -z "$first" ]; then result=SURVIVED detail=$note; return; fi
+    stop_wine "$build"
     if step nice -n 10 ctest --test-dir "$build" -R "^$first\$" --timeout 300 --output-on-failure >> "$1" 2>&1; then
       note+="$first failed, then passed alone; "
     else

@@ -397,19 +397,21 @@ inline std::string shortcutFields(const std::string& path) {
 
 // Runs a program (UTF-16 path, so that any folder can be used) with
 // arguments in the folder that holds it; its full 32-bit exit code, or
-// 0xDEADBEEF when it could not start or did not end within two minutes.
+// 0xDEADBEEF when it could not start or did not end within two minutes
+// (it is ended then, so that nothing is left running in the prefix).
 inline DWORD runProgram(const std::wstring& program, const std::wstring& arguments) {
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     const std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOW startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(program.c_str(), &commandLine[0], 0, 0, FALSE, 0, 0, folder.c_str(), &startup, &process)) {
         ADD_FAILURE() << "CreateProcessW GLE=" << GetLastError();
         return 0xDEADBEEF;
     }
     DWORD code = 0xDEADBEEF;
-    if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, code), WaitForSingleObject(process.hProcess, 10000);
+    GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return code;

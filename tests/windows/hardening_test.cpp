@@ -34,10 +34,7 @@ struct Victim {
         writeFileBytes(path + "\\a.txt", "victim");
         writeFileBytes(path + "\\inner\\b.txt", "victim");
     }
-    ~Victim() {
-        removeTree(path);
-        DeleteFileA(path.c_str());
-    }
+    ~Victim() { removeTree(path), DeleteFileA(path.c_str()); }
     // Every file is there with its bytes.
     bool intact() const {
         if (!(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)) return readWholeFile(path) == "victim";
