@@ -355,22 +355,20 @@ inline void removeProductTraces() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY.c_str());
 }
 
-// Replaces the per-user "Programs" value for a test (an empty text deletes
-// it) and puts the old value back when the object goes.
-class ProgramsValue {
-public:
-    explicit ProgramsValue(const std::string& value)
-        : saved_(valueOf(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs")) {
-        set(value);
+// Sets the per-user "Programs" value for a test (an empty text deletes it);
+// restore() puts back the shell's own, when the object goes and before each
+// install test, so that a test ended half-way (a time-out) leaves no other.
+struct ProgramsValue {
+    explicit ProgramsValue(const std::string& value) { set(value); }
+    ~ProgramsValue() { restore(); }
+    static void restore() {
+        char programs[MAX_PATH];
+        if (SHGetFolderPathA(0, CSIDL_PROGRAMS, 0, 0, programs) == S_OK) set(programs);
     }
-    ~ProgramsValue() { set(saved_); }
-
-private:
     static void set(const std::string& value) {
         if (value.empty()) return (void)SHDeleteValueA(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
         setValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", REG_SZ, value + '\0');
     }
-    std::string saved_;
 };
 
 // A shortcut file read back through the shell's link object, as
@@ -440,6 +438,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, CoInitialize(0));
         useAnsiCodePage();  // as the installer does first thing
+        ProgramsValue::restore();
         removeProductTraces();
         places_ = productPlaces();
         ASSERT_FALSE(places_.target.empty());
