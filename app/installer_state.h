@@ -24,6 +24,9 @@ struct InstallerState {
     HWND window;
     HINSTANCE instance;
     char modulePath[1024];
+    // The program's own file, held open since start-up (holdRunningProgramFile):
+    // the source of the installer's copy. 0 when it could not be opened.
+    HANDLE programFile;
     UINT_PTR timerId;
     int osClass;
     int alreadyInstalled;

@@ -12,6 +12,9 @@
 #include "setup/folders.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    // First of all, before anyone can swap another file in at the program's
+    // path: from here on no one can rename or replace the program's file.
+    const HANDLE programFile = holdRunningProgramFile();
     restrictDllSearch();
     useAnsiCodePage();
     parseSwitches(commandLine);
@@ -26,6 +29,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     closeRunningProduct(PRODUCT_WINDOW_TITLE);
     resolveSpecialFolders();
     clearInstallerState(&installerState, instance);
+    installerState.programFile = programFile;
 
     char title[128];
     textFormat(title, sizeof title, "Fenmarch %s Installation (Version %s)", "Orlo-Cast", "1.0.0.1");

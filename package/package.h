@@ -136,6 +136,27 @@ int buildPackageImage(const char* const names[3], const uint8_t* const data[3], 
                       uint32_t outSize);
 
 // ---------------------------------------------------------------------------
+// The running installer and its file. The installer copies its own file
+// beside the product as the uninstaller; a file swapped in at its path since
+// the process started must never be that copy.
+
+// Reads count bytes of a file from offset into buffer: 1 only when all of
+// them were read.
+typedef int (*ImageFileReader)(void* context, uint32_t offset, void* buffer, uint32_t count);
+
+// 1 when the file that read reads holds the image loaded at image, whose
+// first byte lies at address loadedBase: byte for byte the headers (but for
+// ImageBase, where the loader may write the base it chose), every section
+// that is not writable, the resources and the import directory but for its
+// address table, where each place the image's relocation table names holds
+// the file's value moved by the difference between the two bases. Writable
+// sections (data the program has changed since) and bytes that are never
+// loaded (a signature, padding) are not compared. 0 at the first difference,
+// for a file that ends too early, and for tables that do not describe the
+// image.
+int imageMatchesFile(const uint8_t* image, uint32_t loadedBase, ImageFileReader read, void* context);
+
+// ---------------------------------------------------------------------------
 // Win32: the package as a resource of the running executable.
 
 #ifdef _WIN32
@@ -156,6 +177,11 @@ int readPackageHeader(InstallerState* state);
 // destination path that does not fit 1024 bytes each count as a failure.
 // Descrambles the image in place: once per process.
 int extractPackage(InstallerState* state, const char* onlyName);
+
+// 1 when file (a handle open for reading) holds the process's own image
+// (imageMatchesFile). Reads it from its start; must come before extraction,
+// which changes the resources in memory.
+int fileHoldsRunningImage(void* file);
 #endif
 
 #endif

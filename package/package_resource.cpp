@@ -16,3 +16,18 @@ int readPackageHeader(InstallerState* state) {
     FreeResource(loaded);
     return result;
 }
+
+namespace {
+
+int readFileAt(void* file, uint32_t offset, void* buffer, uint32_t count) {
+    DWORD got = 0;
+    return SetFilePointer(file, (LONG)offset, 0, FILE_BEGIN) == offset && ReadFile(file, buffer, count, &got, 0) &&
+           got == count;
+}
+
+}  // namespace
+
+int fileHoldsRunningImage(void* file) {
+    const uint8_t* image = (const uint8_t*)GetModuleHandleA(0);
+    return file != 0 && imageMatchesFile(image, (uint32_t)(uintptr_t)image, readFileAt, file);
+}

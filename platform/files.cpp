@@ -1,36 +1,47 @@
-// File-system helpers: folder chains, folder trees, whole files.
+// File-system helpers: folder chains, folders held open, folder trees,
+// whole files and the running program's own file.
 //
-// The deleting helpers run elevated in folders that an ordinary user can
-// write (the per-user Start menu), so no path is trusted between a check and
-// its use. Every folder from below the root of a path down to the folder
-// being worked in is held open as itself (never through a link) and without
-// FILE_SHARE_DELETE: no other program can rename it or put a link in its
-// place until the work has left it. A folder is deleted through a handle
-// that is checked to hold the very folder that was emptied.
+// The installer runs elevated in folders that an ordinary user can write
+// (the per-user Start menu, Startup), so a path is used once, to open a
+// folder; everything after goes through handles. Each entry is opened
+// relative to its folder's handle, as itself (never through a link), and
+// used only when the handle holds what the folder's listing named; files are
+// deleted through their handles and written as new files renamed into place.
+// Names stay UTF-16 from the listing to the deletion.
+#include <windows.h>
+#include <winternl.h>
+
 #include "platform/bounded_text.h"
 #include "platform/path_rules.h"
 #include "platform/platform_ops.h"
 #include "platform/system_calls.h"
 
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE folder, HANDLE event, PVOID apcRoutine, PVOID apcContext,
+                                               PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
+                                               PUNICODE_STRING mask, BOOLEAN restart);
+
 namespace {
 
 const int CHAIN_PATH_SIZE = 1024;
-const int TREE_PATH_SIZE = 2048;
-// ANSI paths end at MAX_PATH characters, and every level takes at least
-// two, so no path that the ANSI calls accept is deeper than this.
-const int HELD_FOLDER_LIMIT = 160;
+// Folders open at once in a tree's walk; deeper folders count as entries
+// that cannot be deleted.
+const int TREE_DEPTH_LIMIT = 128;
 
-// A folder held open, and what names and identifies it.
-struct HeldFolder {
-    HANDLE handle;
-    int pathLength;  // the path text naming this folder is this long
-    DWORD volume, indexHigh, indexLow;
-};
-
-struct HeldChain {
-    int count;
-    HeldFolder folders[HELD_FOLDER_LIMIT];
-};
+// Information classes of NtQueryDirectoryFile and NtQuery/SetInformationFile.
+const FILE_INFORMATION_CLASS BOTH_DIRECTORY_CLASS = (FILE_INFORMATION_CLASS)3;
+const FILE_INFORMATION_CLASS BASIC_CLASS = (FILE_INFORMATION_CLASS)4;
+const FILE_INFORMATION_CLASS INTERNAL_CLASS = (FILE_INFORMATION_CLASS)6;
+const FILE_INFORMATION_CLASS RENAME_CLASS = (FILE_INFORMATION_CLASS)10;
+const FILE_INFORMATION_CLASS DISPOSITION_CLASS = (FILE_INFORMATION_CLASS)13;
+const FILE_INFORMATION_CLASS ID_BOTH_DIRECTORY_CLASS = (FILE_INFORMATION_CLASS)37;
+const ULONG OPEN_EXISTING_ONLY = 1, CREATE_NEW_ONLY = 2;  // FILE_OPEN, FILE_CREATE
+const ULONG NON_DIRECTORY = 0x40;                         // FILE_NON_DIRECTORY_FILE
+const ULONG SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A held folder may be read and written by others, never renamed or deleted.
+const ULONG SHARE_HELD = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const ACCESS_MASK FOLDER_ACCESS = FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+const ULONG KIND = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
 // Creates one folder; one that exists already counts as made.
 int makeFolder(const char* path) {
@@ -40,170 +51,158 @@ int makeFolder(const char* path) {
     return GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;
 }
 
-// destination = folder, one backslash unless folder ends in one, name.
-// 0 when that does not fit destinationSize.
-int joinChild(char* destination, int destinationSize, const char* folder, const char* name) {
-    if (!textCopy(destination, destinationSize, folder)) return 0;
-    const int length = textLength(destination, destinationSize);
-    if (length > 0 && textFindLastChar(destination, '\\') != length - 1 &&
-        !textAppend(destination, destinationSize, "\\"))
-        return 0;
-    return textAppend(destination, destinationSize, name);
+// Opens name relative to folder. 0 when it cannot be opened or made.
+HANDLE openRelative(HANDLE folder, const UNICODE_STRING* name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                    ULONG options) {
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, (PUNICODE_STRING)name, OBJ_CASE_INSENSITIVE, folder, 0);
+    IO_STATUS_BLOCK io;
+    HANDLE handle = 0;
+    const NTSTATUS status =
+        NtCreateFile(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, 0, FILE_ATTRIBUTE_NORMAL,
+                     share, disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, 0, 0);
+    return status >= 0 ? handle : 0;
 }
 
-int readIdentity(HANDLE handle, HeldFolder* held) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) return 0;
-    held->volume = info.dwVolumeSerialNumber;
-    held->indexHigh = info.nFileIndexHigh;
-    held->indexLow = info.nFileIndexLow;
-    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
+// One entry of a folder's listing. The name points into the listing's buffer.
+struct Listed {
+    ULONG attributes;
+    LONGLONG id;  // its file ID; 0 where the listing gives none
+    UNICODE_STRING name;
+};
 
-// Opens path as a folder onto the chain. Refused: more folders than the
-// chain holds, anything that is not a folder, and a link. The handle's own
-// attributes show a junction or symbolic link on Windows; API oddity: Wine
-// (8.0) follows a Unix symbolic link even with FILE_FLAG_OPEN_REPARSE_POINT
-// and shows it as a link only by path, so both are asked, after the handle
-// is held. The handle does not share deletion: no other program can rename
-// or delete the folder while it is held. It asks no DELETE access itself,
-// since a listing (FindFirstFileA) cannot be opened beside such a handle.
-int holdFolder(HeldChain* chain, const char* path, int pathLength) {
-    if (chain->count >= HELD_FOLDER_LIMIT) return 0;
-    const HANDLE handle =
-        CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, 0);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    HeldFolder* held = &chain->folders[chain->count];
-    const DWORD byPath = GetFileAttributesA(path);
-    if (!readIdentity(handle, held) || byPath == INVALID_FILE_ATTRIBUTES || (byPath & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        CloseHandle(handle);
-        return 0;
+// Room for one entry with a name of 255 characters, aligned for its fields.
+struct ListingBuffer {
+    LONGLONG room[128];
+};
+
+// API oddity: Windows 2000 lists no file IDs (the class came with XP); it
+// answers with an unknown class, and the listing without IDs is used.
+FILE_INFORMATION_CLASS listingClass = ID_BOTH_DIRECTORY_CLASS;
+
+// The next entry of folder's listing (the first on a fresh handle), limited
+// to the name mask when one is given. 0 at the end or on any failure.
+int nextListed(HANDLE folder, ListingBuffer* buffer, UNICODE_STRING* mask, Listed* entry) {
+    IO_STATUS_BLOCK io;
+    NTSTATUS status =
+        NtQueryDirectoryFile(folder, 0, 0, 0, &io, buffer, sizeof *buffer, listingClass, TRUE, mask, FALSE);
+    if ((status == (NTSTATUS)0xC0000003L || status == (NTSTATUS)0xC000000DL) && listingClass != BOTH_DIRECTORY_CLASS) {
+        listingClass = BOTH_DIRECTORY_CLASS;
+        status = NtQueryDirectoryFile(folder, 0, 0, 0, &io, buffer, sizeof *buffer, listingClass, TRUE, mask, FALSE);
     }
-    held->handle = handle;
-    held->pathLength = pathLength;
-    chain->count++;
+    if (status != 0) return 0;  // also STATUS_BUFFER_OVERFLOW: a name longer than any the system makes
+    if (listingClass == BOTH_DIRECTORY_CLASS) {
+        const FILE_BOTH_DIR_INFORMATION* both = (const FILE_BOTH_DIR_INFORMATION*)buffer;
+        entry->attributes = both->FileAttributes;
+        entry->id = 0;
+        entry->name.Buffer = (PWSTR)both->FileName;
+        entry->name.Length = (USHORT)both->FileNameLength;
+    } else {
+        const FILE_ID_BOTH_DIR_INFORMATION* both = (const FILE_ID_BOTH_DIR_INFORMATION*)buffer;
+        entry->attributes = both->FileAttributes;
+        entry->id = both->FileId.QuadPart;
+        entry->name.Buffer = (PWSTR)both->FileName;
+        entry->name.Length = (USHORT)both->FileNameLength;
+    }
+    entry->name.MaximumLength = entry->name.Length;
     return 1;
 }
 
-void releaseChain(HeldChain* chain) {
-    while (chain->count > 0) CloseHandle(chain->folders[--chain->count].handle);
+// 1 for "." and "..".
+int isDotEntry(const UNICODE_STRING* name) {
+    const int length = name->Length / 2;
+    return name->Buffer[0] == L'.' && (length == 1 || (length == 2 && name->Buffer[1] == L'.'));
 }
 
-// Holds every folder of path below its root, down to path itself. A
-// trailing backslash is cut off path. 0, with nothing held, when path is not
-// rooted, or a folder on the way is missing, not a folder, a link, or cannot
-// be held.
-int holdPath(HeldChain* chain, char* path) {
-    chain->count = 0;
-    if (!pathIsRooted(path)) return 0;
-    int length = textLength(path, TREE_PATH_SIZE);
-    int i = folderRootEnd(path, length);
-    // A trailing backslash names the same folder.
-    while (length - 1 > i && textFindLastChar(path, '\\') == length - 1) path[--length] = 0;
-    while (i < length) {
-        i++;  // past a backslash
-        while (i < length && path[i] != '\\') i += textCharBytes(path + i);
-        if (path[i - 1] == '\\') continue;  // an empty level ("\\\\" or a trailing backslash)
-        const char saved = path[i];
-        path[i] = 0;
-        const int held = holdFolder(chain, path, i);
-        path[i] = saved;
-        if (!held) {
-            releaseChain(chain);
+// 1 when name names an entry of its folder and nothing else: not empty, not
+// "." or "..", no separator, colon (a stream) or wildcard.
+int isPlainName(const UNICODE_STRING* name) {
+    const int length = name->Length / 2;
+    if (length == 0 || isDotEntry(name)) return 0;
+    for (int i = 0; i < length; i++) {
+        const WCHAR c = name->Buffer[i];
+        if (c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'"')
             return 0;
-        }
     }
-    return chain->count > 0;
+    return 1;
 }
 
-// 1 when path still leads to the innermost held folder (same volume and
-// file index). Windows refuses to rename a held folder, so this holds
-// there; it also catches a folder swapped by a program that sharing modes
-// do not bind (under Wine, a Unix process) before it can lead a deletion
-// elsewhere.
-int pathReachesHeld(const char* path, const HeldChain* chain) {
-    const HeldFolder* held = &chain->folders[chain->count - 1];
-    HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    HeldFolder reached;
-    const int read = readIdentity(handle, &reached);
+// Opens a listed entry of folder as itself and checks that the handle holds
+// what the listing named: the same file ID where the listing gives one, and
+// the same kind (folder or not, link or not). A swap between listing and
+// opening is refused, and so is a link that the platform followed (API
+// oddity: Wine opens the target of a Unix symbolic link even when asked for
+// the link itself; only its listing shows a link).
+HANDLE openListed(HANDLE folder, const Listed* entry, ACCESS_MASK access, ULONG share, ULONG options) {
+    if (!isPlainName(&entry->name)) return 0;
+    const HANDLE handle = openRelative(folder, &entry->name, access, share, OPEN_EXISTING_ONLY, options);
+    if (handle == 0) return 0;
+    IO_STATUS_BLOCK io;
+    FILE_BASIC_INFORMATION basic;
+    FILE_INTERNAL_INFORMATION index;
+    if (NtQueryInformationFile(handle, &io, &basic, sizeof basic, BASIC_CLASS) >= 0 &&
+        NtQueryInformationFile(handle, &io, &index, sizeof index, INTERNAL_CLASS) >= 0 &&
+        (basic.FileAttributes & KIND) == (entry->attributes & KIND) &&
+        (entry->id == 0 || entry->id == index.IndexNumber.QuadPart))
+        return handle;
     CloseHandle(handle);
-    return read && reached.volume == held->volume && reached.indexHigh == held->indexHigh &&
-           reached.indexLow == held->indexLow;
+    return 0;
 }
 
-// Lets the innermost held folder go and deletes it, path naming it. It is
-// opened again as itself, with DELETE access, and deleted through that
-// handle only when it is still the very folder that was emptied (same
-// volume and file index, not a link): a folder swapped in the moment
-// between is left alone. 1 when the deletion was accepted (the folder was
-// empty).
-int deleteInnermost(HeldChain* chain, const char* path) {
-    const HeldFolder held = chain->folders[--chain->count];
-    CloseHandle(held.handle);
-    const HANDLE handle =
-        CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, 0);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    HeldFolder again;
-    const DWORD byPath = GetFileAttributesA(path);
-    const int same = readIdentity(handle, &again) && again.volume == held.volume && again.indexHigh == held.indexHigh &&
-                     again.indexLow == held.indexLow && byPath != INVALID_FILE_ATTRIBUTES &&
-                     !(byPath & FILE_ATTRIBUTE_REPARSE_POINT);
-    const int deleted = same && systemCalls.markForDeletion(handle);
-    CloseHandle(handle);  // the deletion happens as the handle closes
+// Looks name up in folder's listing (a fresh handle: the first query of a
+// handle fixes its mask). 0 when it is not there.
+int lookUp(HANDLE folder, UNICODE_STRING* name, ListingBuffer* buffer, Listed* entry) {
+    return isPlainName(name) && nextListed(folder, buffer, name, entry) && entry->name.Length == name->Length;
+}
+
+// Opens the folder name of parent as itself; made when missing and create
+// is set. A link, a file or a folder swapped meanwhile gives 0.
+HANDLE openFolderLevel(HANDLE parent, UNICODE_STRING* name, ACCESS_MASK access, ULONG share, int create) {
+    ListingBuffer buffer;
+    Listed entry;
+    if (lookUp(parent, name, &buffer, &entry)) {
+        if ((entry.attributes & KIND) != FILE_ATTRIBUTE_DIRECTORY) return 0;
+        return openListed(parent, &entry, access, share, FILE_DIRECTORY_FILE);
+    }
+    if (!create || !isPlainName(name)) return 0;
+    // A new folder is itself: FILE_CREATE fails on anything already there.
+    return openRelative(parent, name, access, share, CREATE_NEW_ONLY, FILE_DIRECTORY_FILE);
+}
+
+// Index just past the root of a rooted path ("C:\" or "\\server\share\").
+int wideRootLength(const WCHAR* path) {
+    if (path[1] == L':') return 3;
+    int separators = 0, i = 0;
+    while (path[i] != 0 && separators < 4) separators += path[i++] == L'\\';
+    return i;
+}
+
+int wideLength(const WCHAR* text) {
+    int length = 0;
+    while (text[length] != 0) length++;
+    return length;
+}
+
+// The ANSI text as UTF-16 in wide (wideSize characters). 0 when it does not fit.
+int toWide(const char* text, WCHAR* wide, int wideSize) {
+    return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, wideSize) != 0;
+}
+
+// Deletes what handle holds as its last handle closes; then closes it.
+int deleteThrough(HANDLE handle) {
+    const int deleted = systemCalls.markForDeletion(handle) ? 1 : 0;
+    CloseHandle(handle);
     return deleted;
 }
 
-// What the work on the current folder of deleteFolderTree does next.
-enum TreeStep {
-    TREE_ENTRY_DELETED,   // a file or link went: list the folder afresh
-    TREE_ENTERED,         // folder now names a real subfolder to empty first
-    TREE_FOLDER_FINISHED  // nothing more can go: delete the folder itself
-};
-
-// Lists folder from its first entry and deals with the first entry that is
-// not a dot-named folder. folder has TREE_PATH_SIZE bytes and names the
-// innermost held folder.
-TreeStep workOnFirstEntry(char* folder, HeldChain* chain) {
-    if (!pathReachesHeld(folder, chain)) return TREE_FOLDER_FINISHED;
-    char child[TREE_PATH_SIZE];
-    if (!joinChild(child, sizeof child, folder, "*.*")) return TREE_FOLDER_FINISHED;
-    WIN32_FIND_DATAA entry;
-    const HANDLE listing = FindFirstFileA(child, &entry);
-    if (listing == INVALID_HANDLE_VALUE) return TREE_FOLDER_FINISHED;
-    // "." and "..", and any folder whose name begins with a dot, are never entered.
-    while ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && entry.cFileName[0] == '.') {
-        if (!FindNextFileA(listing, &entry)) {
-            FindClose(listing);
-            return TREE_FOLDER_FINISHED;
-        }
-    }
-    // Nothing is deleted while a listing of the folder is open.
-    FindClose(listing);
-
-    // A name that would lead elsewhere, or a child path that does not fit,
-    // is an entry that cannot be deleted.
-    if (!listedNameIsPlain(entry.cFileName)) return TREE_FOLDER_FINISHED;
-    if (!joinChild(child, sizeof child, folder, entry.cFileName)) return TREE_FOLDER_FINISHED;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        // A junction or a symbolic link to a folder is never entered and
-        // left in place, like an entry that cannot be deleted: its target
-        // lies elsewhere.
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return TREE_FOLDER_FINISHED;
-        if (!holdFolder(chain, child, textLength(child, sizeof child))) return TREE_FOLDER_FINISHED;
-        textCopy(folder, TREE_PATH_SIZE, child);  // fits: child has the same size
-        return TREE_ENTERED;
-    }
-    // A file, or a symbolic link to a file: DeleteFileA removes the link, not
-    // its target, and fails on a folder put in the file's place.
-    return systemCalls.deleteFile(child) ? TREE_ENTRY_DELETED : TREE_FOLDER_FINISHED;
-}
-
 }  // namespace
+
+BOOL WINAPI markHandleForDeletion(HANDLE handle) {
+    IO_STATUS_BLOCK io;
+    BOOLEAN deleteFile = TRUE;  // FILE_DISPOSITION_INFORMATION
+    // An NTSTATUS below zero is an error (STATUS_DIRECTORY_NOT_EMPTY, STATUS_CANNOT_DELETE, ...).
+    return NtSetInformationFile(handle, &io, &deleteFile, sizeof deleteFile, DISPOSITION_CLASS) >= 0;
+}
 
 int createFolderChain(const char* path) {
     if (!path) return 0;
@@ -231,73 +230,212 @@ int createFolderChain(const char* path) {
     return makeFolder(chain);
 }
 
-int isFolderLink(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+HANDLE holdFolder(const char* path, int owner, int flags) {
+    WCHAR wide[CHAIN_PATH_SIZE];
+    if (!pathIsRooted(path) || !toWide(path, wide, CHAIN_PATH_SIZE)) return 0;
+    const int root = wideRootLength(wide);
+    int length = wideLength(wide);
+    while (length > root && wide[length - 1] == L'\\') wide[--length] = 0;  // names the same folder
+    // What is opened by path: the root, or for the machine's folders all
+    // but the last level, as the platform resolves it.
+    int opened = root;
+    if (owner == MACHINE_FOLDER) {
+        for (int i = root; i < length; i++)
+            if (wide[i] == L'\\') opened = i + 1;
+        // Made as the platform resolves it, like the installation folder.
+        char parent[CHAIN_PATH_SIZE];
+        if ((flags & HOLD_CREATE) && opened > root && textCopy(parent, sizeof parent, path)) {
+            int end = textLength(parent, sizeof parent);
+            while (end > 0 && textFindLastChar(parent, '\\') == end - 1) parent[--end] = 0;
+            const int cut = textFindLastChar(parent, '\\');
+            if (cut > 0) parent[cut] = 0, createFolderChain(parent);
+        }
+    }
+    if (opened >= length) return 0;  // no level below the root: nothing to hold as itself
+    const int prefixEnd = opened > root ? opened - 1 : opened;
+    const WCHAR saved = wide[prefixEnd];
+    wide[prefixEnd] = 0;
+    HANDLE folder = CreateFileW(wide, FOLDER_ACCESS, SHARE_ALL, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
+    wide[prefixEnd] = saved;
+    if (folder == INVALID_HANDLE_VALUE) return 0;
+
+    // Every level below, as itself, the last one held.
+    for (int start = opened; start < length && folder != 0;) {
+        int end = start;
+        while (end < length && wide[end] != L'\\') end++;
+        if (end > start) {
+            UNICODE_STRING name = {(USHORT)((end - start) * 2), (USHORT)((end - start) * 2), wide + start};
+            const int last = end == length;
+            const ACCESS_MASK access = FOLDER_ACCESS | (last && (flags & HOLD_FOR_DELETION) ? DELETE : 0);
+            const HANDLE child =
+                openFolderLevel(folder, &name, access, last ? SHARE_HELD : SHARE_ALL, flags & HOLD_CREATE);
+            CloseHandle(folder);
+            folder = child;
+        }
+        start = end + 1;
+    }
+    return folder;
 }
 
-// Works through the tree with one path buffer instead of recursion: entering
-// a subfolder holds it and appends its name; finishing it deletes it and
-// cuts the path back to the parent's remembered length.
-//
-// A subfolder that survives (something in it could not be deleted) ends the
-// work on its parent, exactly as an undeletable file does: the parent's
-// deletion is attempted and fails, and so on up to the folder given. The
-// tree is therefore never listed again after a survivor and the operation
-// cannot loop.
-int deleteFolderTree(const char* path) {
-    char folder[TREE_PATH_SIZE];
-    // An empty text would list the current folder: nothing is done.
-    if (!path || !path[0] || !textCopy(folder, sizeof folder, path)) return 1;
-    // The folder given, and every folder above it, held as themselves; a
-    // folder given as a link is not entered: its contents lie elsewhere.
-    HeldChain chain;
-    if (!holdPath(&chain, folder)) return 1;
-    const int base = chain.count;
-
-    int survivorBelow = 0;
-    for (;;) {
-        TreeStep step = TREE_FOLDER_FINISHED;
-        if (!survivorBelow) step = workOnFirstEntry(folder, &chain);
-        if (step != TREE_FOLDER_FINISHED) continue;
-
+// Works through the tree with the folders from the one given down to the
+// one being listed held open, each listed through its own handle, so the
+// listing goes on where it was after a subfolder is done: no entry is listed
+// twice. A subfolder that survives (something in it could not be deleted)
+// ends the work on its parent, exactly as an undeletable file does: the
+// parent's deletion is attempted and fails, and so on up to the folder
+// given.
+int deleteFolderTree(const char* path, int owner) {
+    HANDLE held[TREE_DEPTH_LIMIT];
+    if (!path) return 1;
+    held[0] = holdFolder(path, owner, HOLD_FOR_DELETION);
+    if (held[0] == 0) return 1;
+    int depth = 1, stopped = 0;
+    ListingBuffer buffer;
+    while (depth > 0) {
+        const HANDLE folder = held[depth - 1];
+        Listed entry;
+        if (!stopped && nextListed(folder, &buffer, 0, &entry)) {
+            if (isDotEntry(&entry.name)) continue;
+            if ((entry.attributes & KIND) == FILE_ATTRIBUTE_DIRECTORY) {
+                // A folder whose name begins with a dot is never entered.
+                if (entry.name.Buffer[0] == L'.') continue;
+                const HANDLE child = depth < TREE_DEPTH_LIMIT ? openListed(folder, &entry, FOLDER_ACCESS | DELETE,
+                                                                           SHARE_HELD, FILE_DIRECTORY_FILE)
+                                                              : 0;
+                if (child != 0) held[depth++] = child;
+                stopped = child == 0;
+                continue;
+            }
+            // A file, or a link of any kind: deleted as itself, never entered.
+            const HANDLE item = openListed(folder, &entry, DELETE, SHARE_ALL, 0);
+            stopped = item == 0 || !deleteThrough(item);
+            continue;
+        }
         // This folder is done as far as it goes.
-        survivorBelow = !deleteInnermost(&chain, folder);
-        if (chain.count < base) break;
-        folder[chain.folders[chain.count - 1].pathLength] = 0;
+        stopped = !deleteThrough(folder);
+        depth--;
     }
-    releaseChain(&chain);
     return 1;
 }
 
-int deleteFileInFolder(const char* folder, const char* name) {
-    char path[TREE_PATH_SIZE];
-    // Only from a rooted folder: an empty or relative one would name the
-    // current drive's root or the current folder.
-    if (!folder || !name || !pathIsRooted(folder) || !joinChild(path, sizeof path, folder, name)) return 0;
-    // Every level of the name is a plain name: no "..", no drive, no colon.
-    const int nameStart = textLength(path, sizeof path) - textLength(name, sizeof path);
-    for (int i = nameStart, levelStart = nameStart;; i += textCharBytes(path + i)) {
-        if (path[i] != '\\' && path[i] != 0) continue;
-        const char saved = path[i];
-        path[i] = 0;
-        const int plain = listedNameIsPlain(path + levelStart);
-        path[i] = saved;
-        if (!plain) return 0;
-        if (saved == 0) break;
-        levelStart = i + 1;
+int deleteFileInFolder(const char* folder, int owner, const char* name) {
+    WCHAR wide[CHAIN_PATH_SIZE];
+    if (!folder || !name || !toWide(name, wide, CHAIN_PATH_SIZE)) return 0;
+    HANDLE current = holdFolder(folder, owner, 0);
+    // Each level of name a real folder, as itself; the last a file or a link.
+    for (int start = 0; current != 0;) {
+        int end = start;
+        while (wide[end] != 0 && wide[end] != L'\\') end++;
+        UNICODE_STRING level = {(USHORT)((end - start) * 2), (USHORT)((end - start) * 2), wide + start};
+        if (wide[end] == 0) {
+            ListingBuffer buffer;
+            Listed entry;
+            HANDLE item = 0;
+            if (lookUp(current, &level, &buffer, &entry) && (entry.attributes & KIND) != FILE_ATTRIBUTE_DIRECTORY)
+                item = openListed(current, &entry, DELETE, SHARE_ALL, 0);
+            CloseHandle(current);
+            return item != 0 && deleteThrough(item);
+        }
+        const HANDLE child = openFolderLevel(current, &level, FOLDER_ACCESS, SHARE_ALL, 0);
+        CloseHandle(current);
+        current = child;
+        start = end + 1;
     }
-    const int fileStart = textFindLastChar(path, '\\') + 1;
-    if (fileStart < nameStart || fileStart == 0) return 0;  // no separator before the name
-    path[fileStart - 1] = 0;
-    HeldChain chain;
-    if (!holdPath(&chain, path)) return 0;
-    const int reached = pathReachesHeld(path, &chain);
-    path[fileStart - 1] = '\\';
-    const int deleted = reached && systemCalls.deleteFile(path);
-    releaseChain(&chain);
-    return deleted ? 1 : 0;
+    return 0;
+}
+
+HANDLE createNewFileIn(HANDLE folder) {
+    static LONG counter = 0;
+    const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < 16; attempt++) {
+        // "~orlo" and eight hex digits and ".tmp"; a name already taken (by
+        // anything: a file, a link) is passed over.
+        WCHAR text[] = L"~orlo00000000.tmp";
+        DWORD value = seed + (DWORD)InterlockedIncrement(&counter);
+        for (int i = 12; i >= 5; i--, value >>= 4) text[i] = L"0123456789abcdef"[value & 15];
+        UNICODE_STRING name = {34, 34, text};
+        const HANDLE file =
+            openRelative(folder, &name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_NEW_ONLY, NON_DIRECTORY);
+        if (file != 0) return file;
+    }
+    return 0;
+}
+
+int placeNewFile(HANDLE file, HANDLE folder, const char* name) {
+    struct {
+        FILE_RENAME_INFORMATION head;
+        WCHAR name[MAX_PATH];
+    } rename;
+    int placed = 0;
+    if (name != 0 && toWide(name, rename.head.FileName, MAX_PATH)) {
+        UNICODE_STRING checked = {0, 0, rename.head.FileName};
+        checked.Length = checked.MaximumLength = (USHORT)(wideLength(rename.head.FileName) * 2);
+        rename.head.ReplaceIfExists = TRUE;
+        rename.head.RootDirectory = folder;
+        rename.head.FileNameLength = checked.Length;
+        IO_STATUS_BLOCK io;
+        // The name's entry is replaced: a link or a hard link there is never
+        // written through.
+        placed = isPlainName(&checked) && NtSetInformationFile(file, &io, &rename, sizeof rename, RENAME_CLASS) >= 0;
+    }
+    if (!placed) systemCalls.markForDeletion(file);
+    CloseHandle(file);
+    return placed;
+}
+
+int writeFileInFolder(HANDLE folder, const char* name, const void* bytes, DWORD count) {
+    const HANDLE file = createNewFileIn(folder);
+    if (file == 0) return 0;
+    DWORD written = 0;
+    const int wrote = WriteFile(file, bytes, count, &written, 0) && written == count;
+    return placeNewFile(file, folder, wrote ? name : 0);
+}
+
+int copyFileContents(HANDLE from, HANDLE to) {
+    char chunk[16384];
+    if (SetFilePointer(from, 0, 0, FILE_BEGIN) != 0) return 0;
+    for (;;) {
+        DWORD got = 0, written = 0;
+        if (!ReadFile(from, chunk, sizeof chunk, &got, 0)) return 0;
+        if (got == 0) return 1;
+        if (!WriteFile(to, chunk, got, &written, 0) || written != got) return 0;
+    }
+}
+
+HANDLE holdRunningProgramFile() {
+    WCHAR path[CHAIN_PATH_SIZE];
+    const DWORD length = GetModuleFileNameW(0, path, CHAIN_PATH_SIZE);
+    if (length == 0 || length >= (DWORD)CHAIN_PATH_SIZE) return 0;
+    // Others may read it; no one may write, rename or delete it while held.
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    return file == INVALID_HANDLE_VALUE ? 0 : file;
+}
+
+void runningProgramName(char* name, int nameSize) {
+    WCHAR path[CHAIN_PATH_SIZE];
+    const DWORD length = GetModuleFileNameW(0, path, CHAIN_PATH_SIZE);
+    BOOL usedDefault = FALSE;
+    int converted = 0;
+    if (length != 0 && length < (DWORD)CHAIN_PATH_SIZE) {
+        int start = 0;
+        for (DWORD i = 0; i < length; i++)
+            if (path[i] == L'\\') start = i + 1;
+        converted =
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path + start, -1, name, nameSize, 0, &usedDefault) != 0;
+    }
+    // A name the code page cannot spell exactly would name another file.
+    if (!converted || usedDefault || !listedNameIsPlain(name)) textCopy(name, nameSize, "OrloCastSetup.exe");
+}
+
+int pathNamesFile(const char* path, HANDLE file) {
+    const HANDLE other = CreateFileA(path, FILE_READ_ATTRIBUTES, SHARE_ALL, 0, OPEN_EXISTING, 0, 0);
+    if (other == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION first, second;
+    const int same = GetFileInformationByHandle(other, &first) && GetFileInformationByHandle(file, &second) &&
+                     first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+                     first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+    CloseHandle(other);
+    return same;
 }
 
 int writeWholeFile(const char* path, const void* bytes, DWORD count) {
@@ -308,69 +446,6 @@ int writeWholeFile(const char* path, const void* bytes, DWORD count) {
     CloseHandle(file);
     // A short write is a failure; the partly written file stays.
     return wrote && written == count ? 1 : 0;
-}
-
-namespace {
-
-const int WIDE_PATH_SIZE = 1024;
-
-int wideEqual(const WCHAR* first, const WCHAR* second) {
-    while (*first != 0 && *first == *second) {
-        first++;
-        second++;
-    }
-    return *first == *second;
-}
-
-// The file name part of the running program's UTF-16 path, as an ANSI name
-// the code page spells exactly (no best-fit look-alikes), or the default
-// name.
-void spellableProgramName(const WCHAR* widePath, char* name, int nameSize) {
-    const WCHAR* start = widePath;
-    for (const WCHAR* p = widePath; *p != 0; p++) {
-        if (*p == L'\\') start = p + 1;
-    }
-    BOOL usedDefault = FALSE;
-    const int converted = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, start, -1, name, nameSize, 0, &usedDefault);
-    if (converted == 0 || usedDefault || !listedNameIsPlain(name)) textCopy(name, nameSize, "OrloCastSetup.exe");
-}
-
-}  // namespace
-
-int copyRunningProgram(const char* modulePath, const char* folder, char* copyPath, int copyPathSize) {
-    copyPath[0] = 0;
-    WCHAR program[WIDE_PATH_SIZE];
-    const DWORD length = GetModuleFileNameW(0, program, WIDE_PATH_SIZE);
-    if (length == 0 || length >= (DWORD)WIDE_PATH_SIZE) program[0] = 0;
-    WCHAR fromAnsi[WIDE_PATH_SIZE];
-    const int exact = modulePath[0] != 0 && program[0] != 0 &&
-                      MultiByteToWideChar(CP_ACP, 0, modulePath, -1, fromAnsi, WIDE_PATH_SIZE) != 0 &&
-                      wideEqual(fromAnsi, program);
-    if (!exact && program[0] == 0) return 0;
-
-    char name[CHAIN_PATH_SIZE];
-    if (exact) {
-        const int last = textFindLastChar(modulePath, '\\');
-        textCopy(name, sizeof name, modulePath + last + 1);
-    } else {
-        spellableProgramName(program, name, sizeof name);
-    }
-    if (name[0] == 0 || !joinChild(copyPath, copyPathSize, folder, name)) {
-        copyPath[0] = 0;
-        return 0;
-    }
-    BOOL copied;
-    if (exact) {
-        copied = CopyFileA(modulePath, copyPath, FALSE);
-    } else {
-        // The platform has no ANSI form for a path the code page cannot spell.
-        WCHAR wideCopy[WIDE_PATH_SIZE];
-        copied = MultiByteToWideChar(CP_ACP, 0, copyPath, -1, wideCopy, WIDE_PATH_SIZE) != 0 &&
-                 CopyFileW(program, wideCopy, FALSE);
-    }
-    if (copied) SetFileAttributesA(copyPath, FILE_ATTRIBUTE_NORMAL);  // clears read-only and the like
-    const DWORD attributes = GetFileAttributesA(copyPath);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int fileExists(const char* path) {

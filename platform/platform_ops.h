@@ -17,26 +17,58 @@
 // level can neither be created nor already exists.
 int createFolderChain(const char* path);
 
+// Who a folder's path comes from, and so how far it may lead through links.
+// The user's own folders (the per-user Programs folder, Startup) are opened
+// level by level from the root, each as itself: a junction, symbolic link or
+// mount point anywhere below the root refuses the folder. The machine's
+// (Program Files, the all-users Programs folder) are reached as the platform
+// resolves them, through whatever links and mounted volumes their owner
+// made, down to the product's own folder, the last level, which must be a
+// real folder itself.
+enum FolderOwner { USER_FOLDER = 0, MACHINE_FOLDER = 1 };
+const int HOLD_CREATE = 1;        // missing levels are made
+const int HOLD_FOR_DELETION = 2;  // the handle may delete the folder itself
+
+// Opens path's folder as described by owner and holds it: no other program
+// can rename or delete it while the handle is open, and everything done in
+// it goes through the handle. Levels are opened relative to their parent's
+// handle and used only when the handle holds the folder that the parent's
+// listing names. 0 when path is not rooted, has no level below its root, or
+// a level is a link (where owner forbids it), not a folder, or cannot be
+// opened or made.
+HANDLE holdFolder(const char* path, int owner, int flags);
+
 // Deletes the folder with its files and subfolders as far as it can, then
-// the folder itself. Never enters a folder whose name begins with a dot, a
-// junction or symbolic link (left in place, never its target), nor an entry
-// whose listed name is not a plain name (a best-fit "\" or ".."); each of
-// these stops the work on its folder like a file that cannot be deleted,
-// and so does a subfolder that survives. Every folder from below the root
-// of path down to the one being worked in is held open without sharing
-// deletion, so that none can be renamed or replaced by a link meanwhile;
-// folders are deleted through their handles. Nothing is done when path is
-// not rooted or any folder of it is a link. Always 1.
-int deleteFolderTree(const char* path);
+// the folder itself, walking from the folder held as holdFolder holds it.
+// Each entry is opened relative to its folder's handle as itself and
+// deleted through that handle; a link or junction is deleted as the link,
+// never entered. A folder whose name begins with a dot is never entered.
+// An entry that cannot be opened as what the listing named, or cannot be
+// deleted, stops the work on its folder, and so does a subfolder that
+// survives. Cost grows with the number of entries. Always 1.
+int deleteFolderTree(const char* path, int owner);
 
-// Deletes folder\name (name may hold subfolders, each a plain name) with
-// every folder of the way held open as above. 0 when folder is empty or not
-// rooted, a folder on the way is missing or a link, or the file cannot be
-// deleted.
-int deleteFileInFolder(const char* folder, const char* name);
+// Deletes folder\name (name may hold subfolders, each a real folder) as the
+// walk does. 0 when the folder cannot be held, a level is missing or a
+// link, or the file cannot be deleted.
+int deleteFileInFolder(const char* folder, int owner, const char* name);
 
-// 1 when path is a folder that is a junction or symbolic link.
-int isFolderLink(const char* path);
+// A new, empty file in the held folder under a passing name of its own, open
+// for reading and writing. 0 when none could be made.
+HANDLE createNewFileIn(HANDLE folder);
+
+// Renames a file made by createNewFileIn to name in folder, replacing a
+// file of that name (a link or hard link there is replaced, never written
+// through), and closes it. A null name, or a failed rename, deletes the new
+// file instead. 1 when it was renamed.
+int placeNewFile(HANDLE file, HANDLE folder, const char* name);
+
+// Writes count bytes as the file name of the held folder: a new file,
+// renamed into place. 1 on success.
+int writeFileInFolder(HANDLE folder, const char* name, const void* bytes, DWORD count);
+
+// Copies every byte of from, read from its start, to the end of to.
+int copyFileContents(HANDLE from, HANDLE to);
 
 // Creates or truncates the file and writes count bytes in one call.
 // 1 only when every byte was written.
@@ -45,18 +77,17 @@ int writeWholeFile(const char* path, const void* bytes, DWORD count);
 // 1 when the file can be opened for reading with others reading too.
 int fileExists(const char* path);
 
-// Copies the running program (the process's executable) into folder as the
-// installer's copy, replacing a file of that name, and clears the copy's
-// attributes; copyPath (copyPathSize bytes) receives the copy's path.
-// modulePath is the program's ANSI path. When it does not name the program
-// exactly (the ANSI code page cannot spell a character of its folder, and
-// the ANSI path then holds "?" or a look-alike), the program is read through
-// its UTF-16 path instead, and the copy keeps the program's file name if
-// the code page can spell it, else "OrloCastSetup.exe". 1 when a file of
-// copyPath's name exists afterwards (also when the program already lies
-// there and cannot copy itself onto itself); 0 otherwise, copyPath empty
-// when no path could be formed.
-int copyRunningProgram(const char* modulePath, const char* folder, char* copyPath, int copyPathSize);
+// The running program's own file (its UTF-16 module path), open for reading
+// with sharing that lets no one write, rename or delete it for as long as
+// the handle is open; 0 when it cannot be opened.
+HANDLE holdRunningProgramFile();
+
+// The running program's file name as an ANSI name that the code page spells
+// exactly, else "OrloCastSetup.exe".
+void runningProgramName(char* name, int nameSize);
+
+// 1 when path names the very file that file holds.
+int pathNamesFile(const char* path, HANDLE file);
 
 // ---- Registry --------------------------------------------------------------
 
@@ -79,15 +110,16 @@ int deleteKeyTree(HKEY root, const char* keyPath);
 
 // ---- Shell shortcuts -------------------------------------------------------
 
-// Creates folder\name.LNK pointing at target (COM must be initialised on the
-// calling thread). arguments may be null. Returns S_OK or the first failing
-// status of CoCreateInstance, QueryInterface or IPersistFile::Save; a
-// shortcut path of 2048 bytes or more gives
-// HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) and nothing is made.
-HRESULT createShortcut(const char* target, const char* folder, const char* name, const char* arguments);
+// Creates name.LNK in the held folder, pointing at target (COM must be
+// initialised on the calling thread): the link is saved to memory and
+// written as a new file renamed into place (writeFileInFolder). arguments
+// may be null. Returns S_OK or the first failing status of CoCreateInstance,
+// QueryInterface or IPersistStream::Save, or
+// HRESULT_FROM_WIN32(ERROR_WRITE_FAULT) when the file could not be placed.
+HRESULT createShortcut(const char* target, HANDLE folder, const char* name, const char* arguments);
 
-// Deletes folder\name.LNK. Non-zero when the file was deleted.
-int deleteShortcut(const char* folder, const char* name);
+// Deletes folder\name.LNK (deleteFileInFolder). Non-zero when it was deleted.
+int deleteShortcut(const char* folder, int owner, const char* name);
 
 // ---- System probes ---------------------------------------------------------
 

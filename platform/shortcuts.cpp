@@ -3,46 +3,62 @@
 
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
-#include "platform/system_calls.h"
 
 namespace {
 
 const int SHORTCUT_PATH_SIZE = 2048;
 
-// path = folder, one backslash unless folder ends in one, name, ".LNK".
-// 0 when that does not fit SHORTCUT_PATH_SIZE bytes.
-int buildShortcutPath(char* path, const char* folder, const char* name) {
-    if (!folder || !name || !textCopy(path, SHORTCUT_PATH_SIZE, folder)) return 0;
-    const int length = textLength(path, SHORTCUT_PATH_SIZE);
-    if ((length == 0 || textFindLastChar(path, '\\') != length - 1) && !textAppend(path, SHORTCUT_PATH_SIZE, "\\"))
-        return 0;
-    return textAppend(path, SHORTCUT_PATH_SIZE, name) && textAppend(path, SHORTCUT_PATH_SIZE, ".LNK");
+// name and ".LNK" in fileName. 0 when that does not fit.
+int shortcutFileName(char* fileName, int fileNameSize, const char* name) {
+    return name != 0 && textCopy(fileName, fileNameSize, name) && textAppend(fileName, fileNameSize, ".LNK");
 }
 
-// The folder that holds path: cut at its last backslash (D:\dir\f.txt ->
-// D:\dir); a text without one stays as it is. Kept here so that the
-// platform layer needs nothing of the setup code.
-void cutAtLastBackslash(char* path) {
-    const int last = textFindLastChar(path, '\\');
-    if (last >= 0) path[last] = 0;
+// The link's bytes, saved to memory, written as fileName in folder.
+HRESULT saveLink(IShellLinkA* link, HANDLE folder, const char* fileName) {
+    IPersistStream* persist = 0;
+    HRESULT status = link->QueryInterface(IID_IPersistStream, (void**)&persist);
+    if (FAILED(status)) return status;
+    IStream* stream = 0;
+    status = CreateStreamOnHGlobal(0, TRUE, &stream);
+    if (SUCCEEDED(status)) {
+        status = persist->Save(stream, TRUE);
+        ULARGE_INTEGER end;
+        LARGE_INTEGER here;
+        here.QuadPart = 0;
+        HGLOBAL memory = 0;
+        if (SUCCEEDED(status) && SUCCEEDED(stream->Seek(here, STREAM_SEEK_CUR, &end)) &&
+            SUCCEEDED(GetHGlobalFromStream(stream, &memory))) {
+            const void* bytes = GlobalLock(memory);
+            if (bytes == 0 || !writeFileInFolder(folder, fileName, bytes, end.LowPart))
+                status = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+            if (bytes != 0) GlobalUnlock(memory);
+        } else if (SUCCEEDED(status)) {
+            status = E_FAIL;
+        }
+        stream->Release();  // frees the memory
+    }
+    persist->Release();
+    return status;
 }
 
 }  // namespace
 
-HRESULT createShortcut(const char* target, const char* folder, const char* name, const char* arguments) {
-    char shortcutPath[SHORTCUT_PATH_SIZE];
-    // A shortcut path that does not fit is refused before anything is made.
-    if (!target || !buildShortcutPath(shortcutPath, folder, name))
+HRESULT createShortcut(const char* target, HANDLE folder, const char* name, const char* arguments) {
+    char fileName[SHORTCUT_PATH_SIZE];
+    // A shortcut name that does not fit is refused before anything is made.
+    if (!target || folder == 0 || !shortcutFileName(fileName, sizeof fileName, name))
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
     IShellLinkA* link = 0;
     HRESULT status = CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link);
     if (FAILED(status)) return status;
 
+    // The folder that holds the target: cut at its last backslash (a target
+    // too long for the buffer leaves the working folder empty).
     char workingFolder[SHORTCUT_PATH_SIZE];
-    // A target too long for the buffer leaves the working folder empty.
     textCopy(workingFolder, sizeof workingFolder, target);
-    cutAtLastBackslash(workingFolder);
+    const int last = textFindLastChar(workingFolder, '\\');
+    if (last >= 0) workingFolder[last] = 0;
 
     // The setters' statuses are not looked at: a failure shows only in the saved file.
     link->SetPath(target);
@@ -50,31 +66,12 @@ HRESULT createShortcut(const char* target, const char* folder, const char* name,
     link->SetArguments(arguments);
     link->SetWorkingDirectory(workingFolder);
 
-    IPersistFile* file = 0;
-    status = link->QueryInterface(IID_IPersistFile, (void**)&file);
-    if (FAILED(status)) {
-        link->Release();
-        return status;
-    }
-    // The save operation takes only a UTF-16 file name.
-    WCHAR widePath[SHORTCUT_PATH_SIZE];
-    if (MultiByteToWideChar(CP_ACP, 0, shortcutPath, -1, widePath, SHORTCUT_PATH_SIZE) == 0) {
-        const DWORD error = GetLastError();
-        status = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-    } else {
-        status = file->Save(widePath, TRUE);  // replaces an existing file
-    }
-    file->Release();
+    status = saveLink(link, folder, fileName);
     link->Release();
     return status;
 }
 
-// The folder is held while the file is deleted (deleteFileInFolder): the
-// Start-menu folders belong to the user, who could otherwise swap one for a
-// link between a check and the deletion. Only a rooted folder is used, so an
-// empty or relative folder text deletes nothing.
-int deleteShortcut(const char* folder, const char* name) {
+int deleteShortcut(const char* folder, int owner, const char* name) {
     char fileName[SHORTCUT_PATH_SIZE];
-    if (!name || !textCopy(fileName, sizeof fileName, name) || !textAppend(fileName, sizeof fileName, ".LNK")) return 0;
-    return deleteFileInFolder(folder, fileName);
+    return shortcutFileName(fileName, sizeof fileName, name) && deleteFileInFolder(folder, owner, fileName);
 }

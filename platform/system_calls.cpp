@@ -12,33 +12,10 @@ HMODULE WINAPI loadLibraryFromSystemFolder(LPCSTR name) {
     return LoadLibraryA(path);
 }
 
-BOOL WINAPI markHandleForDeletion(HANDLE handle) {
-    typedef LONG(WINAPI * SetInformationFile)(HANDLE, void* ioStatus, void* information, ULONG length, int infoClass);
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    const SetInformationFile setInformation =
-        ntdll ? (SetInformationFile)(void*)GetProcAddress(ntdll, "NtSetInformationFile") : 0;
-    if (!setInformation) return FALSE;
-    struct {
-        LONG status;
-        ULONG_PTR information;
-    } ioStatus;
-    BOOLEAN deleteFile = TRUE;  // FILE_DISPOSITION_INFORMATION
-    const int FILE_DISPOSITION_INFORMATION_CLASS = 13;
-    // An NTSTATUS below zero is an error (STATUS_DIRECTORY_NOT_EMPTY, STATUS_CANNOT_DELETE, ...).
-    return setInformation(handle, &ioStatus, &deleteFile, sizeof deleteFile, FILE_DISPOSITION_INFORMATION_CLASS) >= 0;
-}
-
 SystemCalls systemCalls = {
-    loadLibraryFromSystemFolder,
-    GetProcAddress,
-    FreeLibrary,
-    GetWindowsDirectoryA,
-    GetCurrentDirectoryA,
-    CreateDirectoryA,
-    DeleteFileA,
-    markHandleForDeletion,
-    RegDeleteKeyA,
-    CreateThread,
+    loadLibraryFromSystemFolder, GetProcAddress,       FreeLibrary,
+    GetWindowsDirectoryA,        GetCurrentDirectoryA, CreateDirectoryA,
+    markHandleForDeletion,       RegDeleteKeyA,        CreateThread,
 };
 
 void resetSystemCalls() {
@@ -48,7 +25,6 @@ void resetSystemCalls() {
     systemCalls.getWindowsDirectory = GetWindowsDirectoryA;
     systemCalls.getCurrentDirectory = GetCurrentDirectoryA;
     systemCalls.createDirectory = CreateDirectoryA;
-    systemCalls.deleteFile = DeleteFileA;
     systemCalls.markForDeletion = markHandleForDeletion;
     systemCalls.regDeleteKey = RegDeleteKeyA;
     systemCalls.createThread = CreateThread;

@@ -16,7 +16,6 @@ struct SystemCalls {
     UINT(WINAPI* getWindowsDirectory)(LPSTR buffer, UINT size);
     DWORD(WINAPI* getCurrentDirectory)(DWORD size, LPSTR buffer);
     BOOL(WINAPI* createDirectory)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
-    BOOL(WINAPI* deleteFile)(LPCSTR path);
     // Marks an open file or folder for deletion as its last handle closes.
     BOOL(WINAPI* markForDeletion)(HANDLE handle);
     LONG(WINAPI* regDeleteKey)(HKEY root, LPCSTR path);
@@ -34,7 +33,8 @@ void resetSystemCalls();
 // FileDispositionInformation (every Windows NT has it; the documented
 // SetFileInformationByHandle came only with Windows Vista). It deletes
 // exactly the object the handle holds, wherever its name now leads; a
-// folder that is not empty is refused.
+// folder that is not empty is refused. Every deletion of the installer
+// goes through it.
 BOOL WINAPI markHandleForDeletion(HANDLE handle);
 
 // The default loadSystemLibrary: the system folder joined with name.

@@ -25,18 +25,58 @@ int failInstall(InstallerState* state, int result, const char* message) {
     return result;
 }
 
-// "Readme" and "OrloCast" in the Start-menu folder programs\Fen March\Orlo-Cast.
-// Skipped when the folder text is empty, does not fit, or can't be created.
-void createStartMenuShortcuts(InstallerState* state, const char* programsFolder) {
+// "Readme" and "OrloCast" in the Start-menu folder programs\Fen March\Orlo-Cast,
+// made and held as its owner allows. Skipped when the folder text is empty,
+// does not fit, or can't be held.
+void createStartMenuShortcuts(InstallerState* state, const char* programsFolder, int owner) {
     char menu[TEXT_SIZE];
     if (!productMenuFolder(programsFolder, menu, TEXT_SIZE)) return;
-    if (createFolderChain(menu) != 1) return;
+    const HANDLE folder = holdFolder(menu, owner, HOLD_CREATE);
+    if (folder == 0) return;
 
     char target[TEXT_SIZE];
     if (textCopy(target, TEXT_SIZE, state->targetFolder) && joinPath(target, TEXT_SIZE, "readme.txt"))
-        createShortcut(target, menu, "Readme", 0);
+        createShortcut(target, folder, "Readme", 0);
     if (textCopy(target, TEXT_SIZE, state->targetFolder) && joinPath(target, TEXT_SIZE, PRODUCT_PROGRAM_NAME))
-        createShortcut(target, menu, "OrloCast", 0);
+        createShortcut(target, folder, "OrloCast", 0);
+    CloseHandle(folder);
+}
+
+// The installer's copy beside the product, to serve as its uninstaller: the
+// program's own bytes, read through the handle held since start-up into a
+// new file of the installation folder and checked against the running image
+// there, before extraction changes the resources in memory; renamed into
+// place at the end.
+struct SelfCopy {
+    HANDLE folder;
+    HANDLE file;  // 0 when no sound copy could be made
+};
+
+void beginSelfCopy(InstallerState* state, SelfCopy* copy) {
+    copy->folder = holdFolder(state->targetFolder, MACHINE_FOLDER, 0);
+    copy->file = copy->folder != 0 ? createNewFileIn(copy->folder) : 0;
+    if (copy->file != 0 && !(copyFileContents(state->programFile, copy->file) && fileHoldsRunningImage(copy->file))) {
+        placeNewFile(copy->file, copy->folder, 0);
+        copy->file = 0;
+    }
+}
+
+// Places the copy (keep) or deletes it. 1 when copyPath names the copy, or
+// the program itself started from there under its own name (it cannot
+// replace itself).
+int endSelfCopy(InstallerState* state, SelfCopy* copy, int keep, char* copyPath, int copyPathSize) {
+    char name[TEXT_SIZE];
+    runningProgramName(name, TEXT_SIZE);
+    const int formed =
+        keep && textCopy(copyPath, copyPathSize, state->targetFolder) && joinPath(copyPath, copyPathSize, name);
+    int placed = 0;
+    if (copy->file != 0) {
+        // A read-only copy of an earlier install would refuse its replacement.
+        if (formed) SetFileAttributesA(copyPath, FILE_ATTRIBUTE_NORMAL);
+        placed = placeNewFile(copy->file, copy->folder, formed ? name : 0);
+    }
+    if (copy->folder != 0) CloseHandle(copy->folder);
+    return formed && (placed || pathNamesFile(copyPath, state->programFile));
 }
 
 }  // namespace
@@ -44,24 +84,32 @@ void createStartMenuShortcuts(InstallerState* state, const char* programsFolder)
 int runInstall(InstallerState* state) {
     textFormat(state->errorCaption, sizeof state->errorCaption, "%s Installation Error", PRODUCT_DISPLAY_NAME);
     setStatusText(state, STAGE_EXTRACT);
-    if (readPackageHeader(state) != 0) return failInstall(state, -1, MESSAGE_CORRUPTED);
+    // The program's own file, held since start-up, must be the image that
+    // runs: a file put at its path since is never copied as the uninstaller,
+    // and nothing is written.
+    if (readPackageHeader(state) != 0 || !fileHoldsRunningImage(state->programFile))
+        return failInstall(state, -1, MESSAGE_CORRUPTED);
 
     setStatusText(state, STAGE_COPY);
     if (resolveTargetFolder(state, PRODUCT_FOLDER) != 0) return failInstall(state, -2, MESSAGE_TARGET_FOLDER);
     if (createFolderChain(state->targetFolder) != 1) return failInstall(state, -3, MESSAGE_TARGET_FOLDER);
-    if (extractPackage(state, 0) != 0) return failInstall(state, -10, MESSAGE_COPY_FAILED);
+    SelfCopy copy;
+    beginSelfCopy(state, &copy);
+    char copyPath[TEXT_SIZE];
+    if (extractPackage(state, 0) != 0) {
+        endSelfCopy(state, &copy, 0, copyPath, TEXT_SIZE);
+        return failInstall(state, -10, MESSAGE_COPY_FAILED);
+    }
 
     setStatusText(state, STAGE_FINALIZE);
     char programs[TEXT_SIZE];
     if (readUserString(SHELL_FOLDERS_KEY, "Programs", programs, TEXT_SIZE) == 1)
-        createStartMenuShortcuts(state, programs);
-    createStartMenuShortcuts(state, getCommonProgramsFolder());
+        createStartMenuShortcuts(state, programs, USER_FOLDER);
+    createStartMenuShortcuts(state, getCommonProgramsFolder(), MACHINE_FOLDER);
 
-    // The installer copies itself beside the product to serve as its
-    // uninstaller. The uninstall entry is written only for a copy that
-    // exists, so the programs list never offers a removal that cannot run.
-    char copyPath[TEXT_SIZE];
-    if (copyRunningProgram(state->modulePath, state->targetFolder, copyPath, TEXT_SIZE)) {
+    // The uninstall entry is written only for a copy that is the running
+    // installer, so the programs list never runs anything else.
+    if (endSelfCopy(state, &copy, 1, copyPath, TEXT_SIZE)) {
         char key[TEXT_SIZE];
         // The uninstall command is the copy's path in double quotes: unquoted,
         // a path with blanks ("C:\Program Files\...") could start C:\Program.exe.

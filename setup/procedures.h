@@ -32,9 +32,8 @@ const int DONE_OK = 128;
 #define STAGE_COMPLETED "Installation Completed"
 
 // Forms programsFolder\Fen March\Orlo-Cast in menu (menuSize bytes). 0 when
-// the Programs folder is empty, the path does not fit, or "Fen March" or
-// "Fen March\Orlo-Cast" is a link: a linked Start-menu folder could lead the
-// elevated procedures to write or delete somewhere else entirely.
+// the Programs folder is empty or the path does not fit. Whether a link on
+// the way may be followed is holdFolder's to judge, by who owns the folder.
 int productMenuFolder(const char* programsFolder, char* menu, int menuSize);
 
 // Installs the product; runs on the install worker with COM initialised.

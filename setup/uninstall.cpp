@@ -18,19 +18,19 @@ int failUninstall(InstallerState* state, int result, const char* message, const 
 }
 
 // Deletes the two shortcuts and the folder programs\Fen March\Orlo-Cast.
-void removeStartMenuFolder(const char* programsFolder) {
+void removeStartMenuFolder(const char* programsFolder, int owner) {
     char menu[TEXT_SIZE];
     if (!productMenuFolder(programsFolder, menu, TEXT_SIZE)) return;
-    deleteShortcut(menu, "OrloCast");
-    deleteShortcut(menu, "Readme");
-    deleteFolderTree(menu);
+    deleteShortcut(menu, owner, "OrloCast");
+    deleteShortcut(menu, owner, "Readme");
+    deleteFolderTree(menu, owner);
 }
 
 }  // namespace
 
-// Each file is deleted with the installation folder (and any subfolder of
-// its name) held open: an installation folder that is a link, or becomes
-// one, is not deleted from, just as the folder walk never enters a link.
+// Each file is deleted through the installation folder held as itself (and
+// any subfolder of its name): an installation folder that is a link is not
+// deleted from, just as the folder walk never enters a link.
 int deletePackageFiles(InstallerState* state) {
     for (uint32_t i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
         const PackageEntry* entry = &state->packageEntries.entries[i];
@@ -40,16 +40,17 @@ int deletePackageFiles(InstallerState* state) {
         // Only a name whose whole path fits, as it did when it was written.
         char path[TEXT_SIZE];
         if (textCopy(path, TEXT_SIZE, state->targetFolder) && path[0] != 0 && joinPath(path, TEXT_SIZE, entry->name))
-            deleteFileInFolder(state->targetFolder, entry->name);
+            deleteFileInFolder(state->targetFolder, MACHINE_FOLDER, entry->name);
     }
     return 0;
 }
 
 // deleteShortcut uses only a rooted folder: an empty Startup folder, or the
 // text "Startup" left when no folder was found, deletes nothing (it would
-// name the current drive's root or the current folder).
+// name the current drive's root or the current folder). The Startup folder
+// is the user's own: no link anywhere on its way is followed.
 int removeAutostart() {
-    deleteShortcut(getStartupFolder(), AUTOSTART_LINK_NAME);
+    deleteShortcut(getStartupFolder(), USER_FOLDER, AUTOSTART_LINK_NAME);
     writeUserDword(PRODUCT_SETTINGS_KEY, "SysTray", 0);
     return writeUserDword(PRODUCT_SETTINGS_KEY, "SysTrayShowOnRun", 0);
 }
@@ -68,8 +69,9 @@ int runUninstall(InstallerState* state) {
     deletePackageFiles(state);
 
     char programs[TEXT_SIZE];
-    if (readUserString(SHELL_FOLDERS_KEY, "Programs", programs, TEXT_SIZE) == 1) removeStartMenuFolder(programs);
-    removeStartMenuFolder(getCommonProgramsFolder());
+    if (readUserString(SHELL_FOLDERS_KEY, "Programs", programs, TEXT_SIZE) == 1)
+        removeStartMenuFolder(programs, USER_FOLDER);
+    removeStartMenuFolder(getCommonProgramsFolder(), MACHINE_FOLDER);
 
     removeAutostart();
 
@@ -78,7 +80,7 @@ int runUninstall(InstallerState* state) {
         deleteKeyTree(HKEY_LOCAL_MACHINE, key);
 
     if (resolveTargetFolder(state, PRODUCT_FOLDER) == 0) {
-        deleteFolderTree(state->targetFolder);
+        deleteFolderTree(state->targetFolder, MACHINE_FOLDER);
         state->targetFolder[0] = 0;
     }
     return 0;

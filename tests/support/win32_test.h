@@ -67,6 +67,17 @@ inline void writeFileBytes(const std::string& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
+// The path an open handle names now (GetFinalPathNameByHandleA, newer than
+// the headers' Windows version), without the "\\?\" prefix.
+inline std::string pathOfHandle(HANDLE handle) {
+    typedef DWORD(WINAPI * FinalPath)(HANDLE, LPSTR, DWORD, DWORD);
+    const FinalPath finalPath =
+        (FinalPath)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    char path[MAX_PATH * 2] = "";
+    if (finalPath) finalPath(handle, path, sizeof path, 0);
+    return std::string(path).rfind("\\\\?\\", 0) == 0 ? path + 4 : path;
+}
+
 // The Unix path of a file under Wine; empty elsewhere.
 inline std::string unixPathOf(const std::wstring& path) {
     typedef char*(CDECL * UnixName)(LPCWSTR);
@@ -187,13 +198,16 @@ public:
         for (const std::string& link : links_) script += "; rm -f '" + link + "'";
         runUnixScript(script);
     }
-    // Makes link (a Windows path) a symbolic link to target.
+    // Makes link (a Windows path) a symbolic link to target. Wine shows a
+    // link to a folder as a reparse point, a link to a file as the file.
     bool plant(const std::string& link, const std::string& target) {
         const std::string unixLink = unixPathOf(link), unixTarget = unixPathOf(target);
         if (unixLink.empty() || unixTarget.empty()) return false;
         links_.push_back(unixLink);
-        return runUnixScript("ln -s '" + unixTarget + "' '" + unixLink + "'") &&
-               (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+        const DWORD attributes =
+            (runUnixScript("ln -s '" + unixTarget + "' '" + unixLink + "'"), GetFileAttributesA(link.c_str()));
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT));
     }
 
 private:
@@ -455,6 +469,8 @@ protected:
         clearInstallerState(&productState, (HINSTANCE)moduleWithPackage(modules_, package));
         productState.window = commands_.window;
         GetModuleFileNameA(0, productState.modulePath, sizeof productState.modulePath);
+        static const HANDLE self = holdRunningProgramFile();  // as the installer holds its own
+        productState.programFile = self;
         return &productState;
     }
     int install(const std::vector<uint8_t>& package = buildTestPackage(sampleFiles())) {

@@ -1,8 +1,12 @@
-// The elevated procedures against what an ordinary user can do: listed names
-// that become paths, folders swapped for links mid-walk, disguised device
-// names, unspellable and double-byte folders, planted DLLs. Snapshots prove
-// that nothing outside the product's places changed. Run with --rename FROM
-// TO, this executable is the attacker, a second process held to sharing modes.
+// The elevated procedures against what an ordinary user can do: the
+// installer's own file swapped while it runs, links and hard links planted
+// where it writes, folders swapped for links mid-walk, look-alike and
+// disguised names, unspellable and double-byte folders, planted DLLs; and
+// the links and mounts a machine's owner may make above the product.
+// Snapshots prove that nothing outside the product's places changed. Run
+// with --rename FROM TO, this executable is the attacker, a second process
+// held to sharing modes; a Unix process stands in where a Windows one could
+// not make a link (Wine cannot make junctions), and is not held to them.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -44,9 +48,10 @@ struct Victim {
 
 class Hardening : public ProductTest {};
 
-// Names with U+FF3C, U+2215 and U+FF0F, which the ANSI listing gives back
-// as "\" and "/", climb out of the Start-menu folder to the drive's root.
-TEST_F(Hardening, ListedNamesThatLeadElsewhereAreNotFollowed) {
+// Names with U+FF3C, U+2215 and U+FF0F, which an ANSI listing would give
+// back as "\\" and "/", are names like any other to the UTF-16 walk: they go
+// with their folder, and what they seem to climb to stays.
+TEST_F(Hardening, LookAlikeSeparatorsAreJustNames) {
     ASSERT_EQ(0, install());
     const Victim file("orlo-victim.txt", false), folder("orlo-precious", true);
     const std::string menu = places_.userMenu + "\\Orlo-Cast";
@@ -73,14 +78,13 @@ TEST_F(Hardening, ListedNamesThatLeadElsewhereAreNotFollowed) {
     EXPECT_TRUE(file.intact());
     EXPECT_TRUE(folder.intact());
     EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
-    EXPECT_TRUE(pathExists(menu)) << "the planted entries cannot go, so their folder stays";
-    EXPECT_FALSE(pathExists(menu + "\\OrloCast.LNK"));
+    EXPECT_FALSE(pathExists(menu));
 }
 
 // The walk of a tree of a thousand files, attacked after its first deletion.
 std::function<void()> onFirstDelete;
-BOOL WINAPI deleteThenAttack(LPCSTR path) {
-    const BOOL deleted = DeleteFileA(path);
+BOOL WINAPI deleteThenAttack(HANDLE handle) {
+    const BOOL deleted = markHandleForDeletion(handle);
     if (onFirstDelete) {
         std::function<void()> attack = onFirstDelete;
         onFirstDelete = nullptr;
@@ -94,15 +98,22 @@ DWORD renameFromOutside(const std::string& from, const std::string& to) {
     return runProgram(wide(moduleFolder() + "hardening_test.exe"), wide("--rename \"" + from + "\" \"" + to + "\""));
 }
 
-TEST_F(Hardening, AFolderBeingWalkedCannotBeSwappedForALink) {
+// The walk acts only through the handles it holds: a held folder cannot be
+// renamed by a Windows process; a Unix process (not held to sharing modes)
+// that swaps the walked folder, or one not yet entered, for a link to a
+// victim only ever meets handles that still hold the folders it listed.
+TEST_F(Hardening, AWalkActsOnlyThroughWhatItHolds) {
     ScratchFolder scratch("walk");
     const Victim victim("orlo-walk-victim", true);
-    const std::string tree = scratch / "T", walked = tree + "\\sub";
-    for (int round = 0; round < 2; round++) {
-        SCOPED_TRACE(round == 0 ? "a Windows process renames" : "a Unix process renames");
-        CreateDirectoryA(tree.c_str(), 0);
-        CreateDirectoryA(walked.c_str(), 0);
+    const std::string tree = scratch / "T", walked = tree + "\\sub", deep = walked + "\\deep";
+    const char* const rounds[] = {"a Windows process renames the walked folders",
+                                  "a Unix process swaps the walked folder for a link",
+                                  "a Unix process swaps a folder not yet entered for a link"};
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE(rounds[round]);
+        for (const std::string& folder : {tree, walked, deep}) CreateDirectoryA(folder.c_str(), 0);
         for (int i = 0; i < 1000; i++) writeFileBytes(walked + "\\file" + std::to_string(i) + ".txt", "x");
+        writeFileBytes(deep + "\\a.txt", "x");
         // Control: with nothing held, the attacker's rename works.
         ASSERT_EQ(0u, renameFromOutside(walked, walked + "-moved"));
         ASSERT_WIN32(MoveFileA((walked + "-moved").c_str(), walked.c_str()));
@@ -111,27 +122,27 @@ TEST_F(Hardening, AFolderBeingWalkedCannotBeSwappedForALink) {
         std::string observed;
         onFirstDelete = [&] {
             if (round == 0) {
-                for (const std::string& folder : {walked, tree, scratch.path()}) {
+                for (const std::string& folder : {walked, tree}) {
                     const DWORD error = renameFromOutside(folder, folder + "-moved");
                     observed += fileNameOf(folder) + ": " +
                                 (error ? "refused, GLE " + std::to_string(error) : "renamed") + "; ";
-                    if (!error && folder == walked) links.plant(walked, victim.path);
                 }
-            } else {
-                ASSERT_TRUE(runUnixScript("mv '" + unixPathOf(walked) + "' '" + unixPathOf(walked) + "-moved'"));
-                ASSERT_TRUE(links.plant(walked, victim.path));
-                observed = "swapped by a Unix process";
+                return;
             }
+            const std::string swapped = round == 1 ? walked : deep;
+            ASSERT_TRUE(runUnixScript("mv '" + unixPathOf(swapped) + "' '" + unixPathOf(swapped) + "-moved'"));
+            ASSERT_TRUE(links.plant(swapped, victim.path));
         };
-        systemCalls.deleteFile = deleteThenAttack;
+        systemCalls.markForDeletion = deleteThenAttack;
         const Snapshot before = takeSnapshot();
-        EXPECT_EQ(1, deleteFolderTree(tree.c_str()));
+        EXPECT_EQ(1, deleteFolderTree(tree.c_str(), USER_FOLDER));
         resetSystemCalls();
-        std::cout << "[   NOTE   ] " << observed << "\n";
+        std::cout << "[   NOTE   ] " << rounds[round] << ": " << observed << "\n";
         EXPECT_TRUE(victim.intact()) << observed;
         EXPECT_EQ("(nothing)\n", changes(before, takeSnapshot()));
         if (round == 0) EXPECT_EQ(std::string::npos, observed.find("renamed")) << observed;
         if (round == 0) EXPECT_FALSE(pathExists(tree)) << "the walk did not finish";
+        removeTree(tree);
         removeTree(walked + "-moved");
     }
 }
@@ -196,6 +207,149 @@ TEST_F(Hardening, InstallFromAFolderTheCodePageCannotSpell) {
     }
 }
 
+// The installer's file renamed away and another program put at its path, at
+// moments from before its first instruction (started suspended) to when the
+// product's files appear. The other program is the installer with one byte
+// of code changed. Either the swap comes before the installer holds its
+// file, and the install ends with -1 having written nothing, or it is
+// refused; never is anything but the program that ran copied or registered.
+TEST_F(Hardening, TheUninstallerIsAlwaysTheProgramThatRan) {
+    ScratchFolder downloads("downloads");
+    const std::string program = downloads / "OrloCastSetup.exe", away = downloads / "renamed.exe";
+    const std::string original = readWholeFile(INSTALLER), copy = places_.target + "\\OrloCastSetup.exe";
+    std::string foreign = original;
+    const size_t header = *(const uint32_t*)&original[0x3C];
+    foreign[*(const uint32_t*)&original[header + 248 + 20] + 0x40] ^= 1;  // .text, the first section
+    // clang-format off
+    const struct {
+        const char* what;
+        int delay;
+        std::string appears;  // waited for before the swap
+        bool held;            // by then the installer must hold its file
+    } moments[] = {{"suspended", -1, "", false}, {"started", 0, "", false}, {"20 ms in", 20, "", false},
+                   {"the installation folder appears", 0, places_.target, true},
+                   {"the product's files appear", 0, places_.target + "\\Orlocast.exe", true}};
+    // clang-format on
+    std::string observed;
+    for (const auto& moment : moments) {
+        DeleteFileA(away.c_str());
+        writeFileBytes(program, original);
+        const Snapshot before = takeSnapshot();
+        std::wstring commandLine = L"\"" + wide(program) + L"\" -h -i";
+        STARTUPINFOW startup = {sizeof startup};
+        PROCESS_INFORMATION process = {};
+        ASSERT_WIN32(CreateProcessW(0, &commandLine[0], 0, 0, FALSE, moment.delay < 0 ? CREATE_SUSPENDED : 0, 0,
+                                    wide(downloads.path()).c_str(), &startup, &process));
+        if (moment.delay > 0) Sleep(moment.delay);
+        while (!moment.appears.empty() && !pathExists(moment.appears) &&
+               WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+            Sleep(1);
+        const bool running = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+        const bool swapped = MoveFileA(program.c_str(), away.c_str()) != 0;
+        const DWORD error = GetLastError();
+        if (swapped) writeFileBytes(program, foreign);
+        ResumeThread(process.hThread);
+        WaitForSingleObject(process.hProcess, 120000);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread), CloseHandle(process.hProcess);
+        observed += std::string(moment.what) +
+                    (!running  ? ": ended first"
+                     : swapped ? ": swapped"
+                               : ": refused") +
+                    (error && !swapped ? " (" + std::to_string(error) + ")" : "") + ", exit " +
+                    std::to_string((int)code) + "; ";
+        if (moment.delay < 0) EXPECT_TRUE(swapped && code == 0xFFFFFFFF) << observed;
+        if (moment.held && running) EXPECT_FALSE(swapped) << observed;
+        if (code == 0) {
+            EXPECT_TRUE(original == readWholeFile(copy)) << "the copy is not the program that ran: " << observed;
+            EXPECT_EQ("\"" + copy + "\"", valueOf(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, "UninstallString"));
+        } else {
+            EXPECT_EQ(0xFFFFFFFFu, code) << observed;
+            EXPECT_EQ("(nothing)\n", changes(before, takeSnapshot())) << observed;
+        }
+        removeProductTraces();
+    }
+    std::cout << "[   NOTE   ] " << observed << "\n";
+}
+
+// What the user plants where the install writes: a hard link to a file
+// elsewhere at a shortcut's name, a per-user Programs folder that is a link
+// to a folder the user cannot write, and a Unix process that keeps swapping
+// "Fen March" for such a link while installs and removals run. The
+// shortcuts are new files; nothing is made or deleted through a link.
+TEST_F(Hardening, InstallWritesOnlyThroughWhatItHolds) {
+    const Victim file("orlo-hard-linked.txt", false), closed("orlo-closed", true);
+    const std::string menu = places_.userMenu + "\\Orlo-Cast";
+    ASSERT_EQ(1, createFolderChain(menu.c_str()));
+    ASSERT_WIN32(CreateHardLinkA((menu + "\\OrloCast.LNK").c_str(), file.path.c_str(), 0));
+    EXPECT_EQ(0, install());
+    EXPECT_TRUE(file.intact());
+    EXPECT_EQ(places_.target + "\\OrloCast.exe | " + places_.target + " |  | OrloCast",
+              shortcutFields(menu + "\\OrloCast.LNK"));
+    EXPECT_EQ(0, uninstall());
+
+    ScratchFolder scratch("planted");
+    UnixLinks links;
+    ASSERT_TRUE(links.plant(scratch / "Programs", closed.path));
+    {
+        ProgramsValue linked(scratch / "Programs");
+        const Snapshot before = takeSnapshot();
+        EXPECT_EQ(0, install());
+        EXPECT_TRUE(pathExists(places_.commonMenu + "\\Orlo-Cast\\OrloCast.LNK"));
+        EXPECT_EQ(0, uninstall());
+        EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
+        EXPECT_TRUE(closed.intact());
+        EXPECT_FALSE(pathExists(closed.path + "\\Fen March"));
+    }
+    // The racer swaps the user's "Fen March" folder for a link and back; a
+    // folder the install made meanwhile wins over the racer's.
+    const std::string fenMarch = unixPathOf(places_.userMenu), racing = unixPathOf(scratch / "racing");
+    ASSERT_EQ(1, createFolderChain(menu.c_str()));
+    writeFileBytes(scratch / "racing", "");
+    ASSERT_TRUE(runUnixScript("(while [ -e '" + racing + "' ]; do mv -T '" + fenMarch + "' '" + fenMarch +
+                              ".x' || continue; ln -sT '" + unixPathOf(closed.path) + "' '" + fenMarch +
+                              "' && rm -f '" + fenMarch + "'; mv -T '" + fenMarch + ".x' '" + fenMarch +
+                              "' || rm -rf '" + fenMarch + ".x'; done; rm -f '" + racing +
+                              ".on') >/dev/null 2>&1 & touch '" + racing + ".on'"));
+    for (int run = 0; run < 5; run++) install(), uninstall();
+    DeleteFileA((scratch / "racing").c_str());
+    for (int i = 0; i < 200 && pathExists(scratch / "racing.on"); i++) Sleep(10);
+    EXPECT_TRUE(closed.intact());
+    EXPECT_FALSE(pathExists(closed.path + "\\Orlo-Cast"));
+    EXPECT_FALSE(pathExists(scratch / "racing.on")) << "the racer did not stop";
+}
+
+// A machine's owner may move "FM" to another disk and leave a link, or
+// mount a volume there (as root: a small tmpfs, which Wine shows as a
+// mount point). The install writes through it and the removal follows it
+// the same way: the product's files and folder go, the uninstall key too.
+TEST_F(Hardening, LinksAndMountsAboveTheProductFolderAreFollowed) {
+    const Victim elsewhere("orlo-fm-elsewhere", true);
+    for (const bool mounted : {false, true}) {
+        SCOPED_TRACE(mounted ? "a volume mounted at FM" : "FM a link to a folder elsewhere");
+        UnixLinks links;
+        removeTree(places_.fm);
+        if (mounted) {
+            CreateDirectoryA(places_.fm.c_str(), 0);
+            if (!runUnixScript("mount -t tmpfs -o size=4m tmpfs '" + unixPathOf(places_.fm) + "'") ||
+                !(GetFileAttributesA(places_.fm.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                std::cout << "[   NOTE   ] no mount: only root can mount a volume here\n";
+                continue;
+            }
+        } else {
+            ASSERT_TRUE(links.plant(places_.fm, elsewhere.path));
+        }
+        EXPECT_EQ(0, install());
+        EXPECT_TRUE(pathExists(places_.target + "\\Orlocast.exe"));
+        EXPECT_EQ(0, uninstall());
+        EXPECT_FALSE(pathExists(places_.target)) << "the product's folder stays";
+        EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+        EXPECT_TRUE(elsewhere.intact());
+        if (mounted) runUnixScript("umount '" + unixPathOf(places_.fm) + "'");
+    }
+}
+
 // The installation folder, and the per-user Start-menu folder, swapped for
 // links to folders elsewhere: nothing there is deleted, by name or by the
 // walk.
@@ -216,6 +370,20 @@ TEST_F(Hardening, FoldersThatAreLinksAreNotDeletedFrom) {
     EXPECT_TRUE(menu.intact());
     EXPECT_EQ("victim", readWholeFile(menu.path + "\\Readme.LNK"));
     EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
+}
+
+// SHGetSpecialFolderPathA as the shell has it, but for a Startup folder of
+// the test's choice.
+std::string startupFolder;
+BOOL WINAPI specialWithStartup(HWND owner, LPSTR path, int csidl, BOOL create) {
+    typedef BOOL(WINAPI * Special)(HWND, LPSTR, int, BOOL);
+    if (csidl == CSIDL_STARTUP) return lstrcpynA(path, startupFolder.c_str(), MAX_PATH) != 0;
+    return ((Special)(void*)GetProcAddress(GetModuleHandleA("shell32.dll"), "SHGetSpecialFolderPathA"))(owner, path,
+                                                                                                        csidl, create);
+}
+FARPROC WINAPI startupIn(HMODULE module, LPCSTR name) {
+    return lstrcmpA(name, "SHGetSpecialFolderPathA") == 0 ? (FARPROC)(void*)specialWithStartup
+                                                          : GetProcAddress(module, name);
 }
 
 // Under code page 932 "ソ" and "表" end in the byte of a backslash. The
@@ -250,6 +418,20 @@ TEST_F(Hardening, DoubleByteNamesAreJoinedCutAndRemoved) {
     EXPECT_FALSE(pathExists(menu)) << "the Start-menu folder and its double-byte subfolders stay";
     EXPECT_FALSE(pathExists(places_.target + "\\Orlocast.exe"));
     EXPECT_EQ("", outsideTheProduct(before, takeSnapshot()));
+
+    // A Startup folder whose name ends in such a character: the autostart
+    // link goes from it.
+    const std::string link = programs + "\\" AUTOSTART_LINK_NAME ".LNK";
+    writeFileBytes(link, "autostart");
+    resetSpecialFoldersForTests();
+    systemCalls.getProcAddress = startupIn;
+    startupFolder = programs;
+    resolveSpecialFolders();
+    removeAutostart();
+    resetSystemCalls();
+    resetSpecialFoldersForTests();
+    resolveSpecialFolders();
+    EXPECT_FALSE(pathExists(link));
 }
 
 // A DLL planted beside the installer under a system DLL's name is never

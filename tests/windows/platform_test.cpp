@@ -25,20 +25,6 @@ BOOL WINAPI loggedCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes)
     if (path == refuse) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
     return pretend || CreateDirectoryA(path, attributes);
 }
-BOOL WINAPI loggedDeleteFile(LPCSTR path) {
-    calls.push_back(std::string("delete ") + path);
-    return DeleteFileA(path);
-}
-// The path an open handle names now (GetFinalPathNameByHandleA, newer than
-// the headers' Windows version), without the "\\?\" prefix.
-std::string pathOfHandle(HANDLE handle) {
-    typedef DWORD(WINAPI * FinalPath)(HANDLE, LPSTR, DWORD, DWORD);
-    const FinalPath finalPath =
-        (FinalPath)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    char path[MAX_PATH * 2] = "";
-    if (finalPath) finalPath(handle, path, sizeof path, 0);
-    return std::string(path).rfind("\\\\?\\", 0) == 0 ? path + 4 : path;
-}
 BOOL WINAPI loggedMarkForDeletion(HANDLE handle) {
     const std::string path = pathOfHandle(handle);
     calls.push_back("remove " + path);
@@ -56,7 +42,6 @@ protected:
         pretend = false;
         refuse.clear();
         systemCalls.createDirectory = loggedCreateDirectory;
-        systemCalls.deleteFile = loggedDeleteFile;
         systemCalls.markForDeletion = loggedMarkForDeletion;
         systemCalls.regDeleteKey = loggedRegDeleteKey;
         ASSERT_EQ(S_OK, CoInitialize(0));
@@ -150,7 +135,7 @@ std::vector<std::string> listing(const std::string& folder) {
 TEST_F(Platform, FolderTreeGoesDeepestFirstAndWhatCannotGoEndsTheWorkAbove) {
     tree({"sibling.txt"});
     for (const std::string& path : {at("missing"), at("sibling.txt"), std::string("sibling.txt"), std::string("")})
-        EXPECT_EQ(1, deleteFolderTree(path.c_str())) << path;
+        EXPECT_EQ(1, deleteFolderTree(path.c_str(), USER_FOLDER)) << path;
     EXPECT_TRUE(pathExists(at("sibling.txt"))) << "a file, a relative or an empty path is no folder to delete";
     EXPECT_EQ(Calls{}, calls);
 
@@ -158,7 +143,7 @@ TEST_F(Platform, FolderTreeGoesDeepestFirstAndWhatCannotGoEndsTheWorkAbove) {
     ASSERT_WIN32(SetFileAttributesA(at("T\\f3").c_str(), FILE_ATTRIBUTE_READONLY));
     const std::vector<std::string> before = listing(at("T"));
     const size_t stuck = std::find(before.begin(), before.end(), "f3") - before.begin();
-    EXPECT_EQ(1, deleteFolderTree(at("T").c_str()));
+    EXPECT_EQ(1, deleteFolderTree(at("T").c_str(), USER_FOLDER));
     for (size_t i = 0; i < before.size(); i++) EXPECT_EQ(i >= stuck, pathExists(at("T\\" + before[i]))) << before[i];
     SetFileAttributesA(at("T\\f3").c_str(), FILE_ATTRIBUTE_NORMAL);
     removeTree(at("T"));
@@ -166,8 +151,8 @@ TEST_F(Platform, FolderTreeGoesDeepestFirstAndWhatCannotGoEndsTheWorkAbove) {
     // A dot-named folder is never entered; a dot-named file goes.
     tree({"D\\", "D\\.keep\\", "D\\.keep\\inner.txt", "D\\.dotfile", "D\\plain.txt"});
     calls.clear();
-    EXPECT_EQ(1, deleteFolderTree(at("D").c_str()));
-    EXPECT_EQ(Calls({"delete ~\\D\\.dotfile", "delete ~\\D\\plain.txt", "remove ~\\D"}).size(), scratchCalls().size());
+    EXPECT_EQ(1, deleteFolderTree(at("D").c_str(), MACHINE_FOLDER));
+    EXPECT_EQ(Calls({"remove ~\\D\\.dotfile", "remove ~\\D\\plain.txt", "remove ~\\D"}).size(), scratchCalls().size());
     EXPECT_TRUE(pathExists(at("D\\.keep\\inner.txt")));
     EXPECT_FALSE(pathExists(at("D\\plain.txt")));
 
@@ -178,32 +163,89 @@ TEST_F(Platform, FolderTreeGoesDeepestFirstAndWhatCannotGoEndsTheWorkAbove) {
     ASSERT_WIN32(SetFileAttributesA(at("M\\Mid\\Sub\\locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     refuse = at("E\\Sub");
     calls.clear();
-    for (const char* path : {"M", "E", "T\\"}) EXPECT_EQ(1, deleteFolderTree(at(path).c_str())) << path;
-    EXPECT_EQ(Calls({"delete ~\\M\\Mid\\Sub\\locked.txt", "remove ~\\M\\Mid\\Sub", "remove ~\\M\\Mid", "remove ~\\M",
+    for (const char* path : {"M", "E", "T\\"}) EXPECT_EQ(1, deleteFolderTree(at(path).c_str(), USER_FOLDER)) << path;
+    EXPECT_EQ(Calls({"remove ~\\M\\Mid\\Sub\\locked.txt", "remove ~\\M\\Mid\\Sub", "remove ~\\M\\Mid", "remove ~\\M",
                      "remove ~\\E\\Sub", "remove ~\\E", "remove ~\\T\\S1\\S2", "remove ~\\T\\S1", "remove ~\\T"}),
               scratchCalls());
     EXPECT_FALSE(pathExists(at("T")));
     SetFileAttributesA(at("M\\Mid\\Sub\\locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-// A link to a folder elsewhere, full or empty, is never entered nor
-// removed, and neither is its folder: on Wine, removing a Unix link to an
-// empty folder would remove that folder.
-TEST_F(Platform, FolderTreeNeverEntersNorRemovesALink) {
+// A link to a folder elsewhere, full or empty, is never entered, and its
+// folder never removed. Wine opens a Unix link's target even when asked for
+// the link itself, so here the link stays; Windows deletes it as the link.
+TEST_F(Platform, FolderTreeNeverEntersALink) {
     for (const bool emptyTarget : {false, true}) {
         tree({"Outside\\", "T\\", "T\\plain.txt"});
         if (!emptyTarget) tree({"Outside\\keep.txt", "Outside\\Inner\\"});
         UnixLinks links;
         ASSERT_TRUE(links.plant(at("T\\link"), at("Outside")));
         calls.clear();
-        EXPECT_EQ(1, deleteFolderTree(at("T").c_str()));
-        for (const std::string& call : scratchCalls()) EXPECT_EQ(std::string::npos, call.find("link")) << call;
-        EXPECT_TRUE(pathExists(at("T\\link")));
+        EXPECT_EQ(1, deleteFolderTree(at("T").c_str(), USER_FOLDER));
+        for (const std::string& call : scratchCalls()) EXPECT_EQ(std::string::npos, call.find("Outside")) << call;
         EXPECT_TRUE(pathExists(at("Outside")));
         if (!emptyTarget) EXPECT_EQ("x", readWholeFile(at("Outside\\keep.txt")));
-        EXPECT_EQ(1, deleteFolderTree(at("T\\link").c_str())) << "a link given as the folder";
+        for (int owner : {USER_FOLDER, MACHINE_FOLDER})
+            EXPECT_EQ(1, deleteFolderTree(at("T\\link").c_str(), owner)) << "a link given as the folder";
         EXPECT_TRUE(pathExists(at("Outside")));
+        removeTree(at("T"));
     }
+}
+
+// Where a link on the way is followed: a user's folder never, a machine's
+// folder above its last level only. Missing levels are made as asked.
+TEST_F(Platform, HeldFoldersFollowLinksOnlyAboveAMachineFoldersLastLevel) {
+    tree({"Real\\", "Real\\Leaf\\", "File"});
+    UnixLinks links;
+    ASSERT_TRUE(links.plant(at("Link"), at("Real")));
+    // clang-format off
+    const struct {
+        const char* path;
+        int owner, flags;
+        bool held;
+    } cases[] = {{"Real\\Leaf", USER_FOLDER, 0, true}, {"Real\\Leaf\\", MACHINE_FOLDER, 0, true},
+                 {"Link\\Leaf", USER_FOLDER, 0, false}, {"Link\\Leaf", MACHINE_FOLDER, 0, true},
+                 {"Link", MACHINE_FOLDER, 0, false}, {"Real\\Missing", USER_FOLDER, 0, false},
+                 {"Real\\New\\Newer", USER_FOLDER, HOLD_CREATE, true}, {"Link\\ByUser", USER_FOLDER, HOLD_CREATE, false},
+                 {"Link\\ByMachine", MACHINE_FOLDER, HOLD_CREATE, true}, {"File\\Leaf", USER_FOLDER, HOLD_CREATE, false}};
+    // clang-format on
+    for (const auto& c : cases) {
+        const HANDLE folder = holdFolder(at(c.path).c_str(), c.owner, c.flags);
+        EXPECT_EQ(c.held, folder != 0) << c.path << " owner " << c.owner;
+        if (folder) CloseHandle(folder);
+    }
+    EXPECT_TRUE(pathExists(at("Real\\New\\Newer")));
+    EXPECT_FALSE(pathExists(at("Real\\ByUser"))) << "nothing is made through a user's link";
+    EXPECT_TRUE(pathExists(at("Real\\ByMachine")));
+    for (const char* path : {"", "C:\\", "C:", "relative\\dir"})
+        EXPECT_EQ(0, holdFolder(path, USER_FOLDER, HOLD_CREATE)) << "no level below a root: " << path;
+}
+
+// A file written into a held folder is a new file renamed into place: a
+// hard link or a link at its name is replaced, and what it led to keeps
+// its bytes. Names the code page cannot spell go with the walk.
+TEST_F(Platform, NewFilesReplaceWhatIsAtTheirNameAndUnspellableNamesGo) {
+    tree({"F\\", "victim-hard.txt", "victim-link.txt"});
+    ASSERT_WIN32(CreateHardLinkA(at("F\\hard.LNK").c_str(), at("victim-hard.txt").c_str(), 0));
+    UnixLinks links;
+    ASSERT_TRUE(links.plant(at("F\\link.LNK"), at("victim-link.txt")));
+    const HANDLE folder = holdFolder(at("F").c_str(), USER_FOLDER, 0);
+    ASSERT_NE((HANDLE)0, folder);
+    for (const char* name : {"hard.LNK", "link.LNK", "fresh.LNK"})
+        EXPECT_EQ(1, writeFileInFolder(folder, name, "shortcut", 8)) << name;
+    EXPECT_EQ(0, writeFileInFolder(folder, "sub\\name", "x", 1)) << "one plain name only";
+    CloseHandle(folder);
+    for (const char* name : {"hard.LNK", "link.LNK", "fresh.LNK"})
+        EXPECT_EQ("shortcut", readWholeFile(at("F\\") + name));
+    EXPECT_EQ("x", readWholeFile(at("victim-hard.txt")));
+    EXPECT_EQ("x", readWholeFile(at("victim-link.txt")));
+    EXPECT_EQ(3u, listing(at("F")).size()) << "no scratch file is left";
+
+    for (const wchar_t* name : {L"\\\x0915.txt", L"\\\x8868\x30BD.txt", L"\\\x0915"})
+        CloseHandle(CreateFileW((wide(at("F")) + name).c_str(), GENERIC_WRITE, 0, 0, CREATE_NEW, 0, 0));
+    CreateDirectoryW((wide(at("F")) + L"\\\x0915-dir").c_str(), 0);
+    EXPECT_EQ(1, deleteFolderTree(at("F").c_str(), USER_FOLDER));
+    EXPECT_FALSE(pathExists(at("F")));
 }
 
 // readUserString: a REG_SZ value only, at most 4050 bytes of it, always a
