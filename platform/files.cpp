@@ -150,9 +150,10 @@ HANDLE openListed(HANDLE folder, const Listed* entry, ACCESS_MASK access, ULONG 
 }
 
 // Looks name up in folder's listing (a fresh handle: the first query of a
-// handle fixes its mask). 0 when it is not there.
+// handle fixes its mask). The listing gives the long name also for a short
+// (8.3) one. 0 when it is not there.
 int lookUp(HANDLE folder, UNICODE_STRING* name, ListingBuffer* buffer, Listed* entry) {
-    return isPlainName(name) && nextListed(folder, buffer, name, entry) && entry->name.Length == name->Length;
+    return isPlainName(name) && nextListed(folder, buffer, name, entry);
 }
 
 // Opens the folder name of parent as itself; made when missing and create

@@ -244,9 +244,10 @@ TEST_F(Hardening, TheUninstallerIsAlwaysTheProgramThatRan) {
         while (!moment.appears.empty() && !pathExists(moment.appears) &&
                WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
             Sleep(1);
-        const bool running = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
         const bool swapped = MoveFileA(program.c_str(), away.c_str()) != 0;
         const DWORD error = GetLastError();
+        // Still running after the attempt: it was running during it.
+        const bool running = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
         if (swapped) writeFileBytes(program, foreign);
         ResumeThread(process.hThread);
         WaitForSingleObject(process.hProcess, 120000);
@@ -254,7 +255,7 @@ TEST_F(Hardening, TheUninstallerIsAlwaysTheProgramThatRan) {
         GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hThread), CloseHandle(process.hProcess);
         observed += std::string(moment.what) +
-                    (!running  ? ": ended first"
+                    (!running  ? ": ended meanwhile"
                      : swapped ? ": swapped"
                                : ": refused") +
                     (error && !swapped ? " (" + std::to_string(error) + ")" : "") + ", exit " +
