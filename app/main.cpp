@@ -4,12 +4,12 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "app/installer_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
 #include "setup/folders.h"
+#include "setup/installer_state.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // First of all, before anyone can swap another file in at the program's

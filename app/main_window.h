@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "app/installer_state.h"
+#include "setup/installer_state.h"
 
 #define MAIN_WINDOW_CLASS "FMOrlo-Cast0Installer0MainWindow0"
 const DWORD MAIN_WINDOW_STYLE = 0x02CB0000;  // caption, system menu, min/max boxes, clip children

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/installer_state.h"
 #include "app/switches.h"
 #include "platform/bounded_text.h"
+#include "setup/installer_state.h"
 
 void restrictDllSearch() {
     HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");

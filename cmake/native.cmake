@@ -30,6 +30,12 @@ add_test(NAME host.no_unbounded_string_functions COMMAND ${CMAKE_SOURCE_DIR}/scr
 add_test(NAME host.check_banned_finds_each_function
   COMMAND sh -c "d=\"$1\"; rm -rf \"$d\"; mkdir -p \"$d/setup\"; for f in strcpy strcat sprintf vsprintf gets lstrcpyA lstrcatA wsprintfA lstrcpyW wvsprintfA StrCpyA _tcscpy; do printf 'void g(char* d) {\\n    %s(d, \"x\");\\n}\\n' \"$f\" > \"$d/setup/planted.cpp\"; if \"$0\" \"$d\" >/dev/null 2>&1; then echo \"not found: $f\"; exit 1; fi; done; printf 'void g() { textCopy(a, 4, \"x\"); } // strcpy(a, b)\\n' > \"$d/setup/planted.cpp\"; \"$0\" \"$d\""
           ${CMAKE_SOURCE_DIR}/scripts/check-banned.sh ${CMAKE_BINARY_DIR}/check-banned-probe)
+# Includes run down the floors platform -> package -> setup -> app; the
+# check notices one planted that runs back up.
+add_test(NAME host.includes_run_down COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-layers.sh)
+add_test(NAME host.check_layers_finds_an_include_back_up
+  COMMAND sh -c "d=\"$1\"; rm -rf \"$d\"; mkdir -p \"$d/package\"; printf '#include \"app/main_window.h\"\\n' > \"$d/package/planted.cpp\"; ! \"$0\" \"$d\""
+          ${CMAKE_SOURCE_DIR}/scripts/check-layers.sh ${CMAKE_BINARY_DIR}/check-layers-probe)
 # Every C and C++ source is laid out as .clang-format says.
 add_test(NAME host.sources_are_formatted COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
 

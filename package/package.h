@@ -160,23 +160,12 @@ int imageMatchesFile(const uint8_t* image, uint32_t loadedBase, ImageFileReader 
 // Win32: the package as a resource of the running executable.
 
 #ifdef _WIN32
-struct InstallerState;
-
 const int PACKAGE_RESOURCE_ID = 100;
 
-// Copies the 468 header bytes of resource RT_RCDATA 100 into
-// state->packageEntries. 0 on success; -1 when the resource is missing, can't
-// be loaded or holds no more than 468 bytes (the field is left untouched).
-int readPackageHeader(InstallerState* state);
-
-// Verifies, descrambles and writes the three entries into
-// state->targetFolder (only the entry named onlyName when it is not null;
-// the others are still verified and their failures count). 0, -1 when the
-// resource is missing or can't be loaded, or -100 minus the failed entries.
-// An entry of size 0, a name that could leave the target folder, and a
-// destination path that does not fit 1024 bytes each count as a failure.
-// Descrambles the image in place: once per process.
-int extractPackage(InstallerState* state, const char* onlyName);
+// Copies the 468 header bytes of resource RT_RCDATA 100 of module into
+// header. 0 on success; -1 when the resource is missing, can't be loaded or
+// holds no more than 468 bytes (header is left untouched).
+int readPackageHeader(void* module, PackageHeader* header);
 
 // 1 when file (a handle open for reading) holds the process's own image
 // (imageMatchesFile). Reads it from its start; must come before extraction,

@@ -9,9 +9,9 @@
 
 #include <windows.h>
 
-#include "app/installer_state.h"
 #include "platform/bounded_text.h"
 #include "platform/system_calls.h"
+#include "setup/installer_state.h"
 
 namespace {
 

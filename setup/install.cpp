@@ -1,10 +1,10 @@
 // The install procedure.
 #include <windows.h>
 
-#include "app/installer_state.h"
 #include "package/package.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
+#include "setup/installer_state.h"
 #include "setup/procedures.h"
 
 namespace {
@@ -87,7 +87,7 @@ int runInstall(InstallerState* state) {
     // The program's own file, held since start-up, must be the image that
     // runs: a file put at its path since is never copied as the uninstaller,
     // and nothing is written.
-    if (readPackageHeader(state) != 0 || !fileHoldsRunningImage(state->programFile))
+    if (readPackageHeader(state->instance, &state->packageEntries) != 0 || !fileHoldsRunningImage(state->programFile))
         return failInstall(state, -1, MESSAGE_CORRUPTED);
 
     setStatusText(state, STAGE_COPY);

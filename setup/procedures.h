@@ -36,6 +36,15 @@ const int DONE_OK = 128;
 // the way may be followed is holdFolder's to judge, by who owns the folder.
 int productMenuFolder(const char* programsFolder, char* menu, int menuSize);
 
+// Verifies, descrambles and writes the package's three entries into
+// state->targetFolder (only the entry named onlyName when it is not null;
+// the others are still verified and their failures count). 0, -1 when the
+// resource is missing or can't be loaded, or -100 minus the failed entries.
+// An entry of size 0, a name that could leave the target folder, and a
+// destination path that does not fit 1024 bytes each count as a failure.
+// Descrambles the image in place: once per process.
+int extractPackage(InstallerState* state, const char* onlyName);
+
 // Installs the product; runs on the install worker with COM initialised.
 // 0, or -1 (package header), -2 (target folder not resolved), -3 (target
 // folder not created), -10 (a package file failed). Posts exactly one

@@ -1,10 +1,10 @@
 // The uninstall procedure.
 #include <windows.h>
 
-#include "app/installer_state.h"
 #include "package/package.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
+#include "setup/installer_state.h"
 #include "setup/procedures.h"
 
 namespace {
@@ -57,7 +57,7 @@ int removeAutostart() {
 
 int runUninstall(InstallerState* state) {
     textFormat(state->errorCaption, sizeof state->errorCaption, "%s Uninstallation Error", PRODUCT_DISPLAY_NAME);
-    if (readPackageHeader(state) != 0)
+    if (readPackageHeader(state->instance, &state->packageEntries) != 0)
         return failUninstall(state, -1,
                              "De-Installation package might be corrupted\nthanks to download official package "
                              "at\n%s.",

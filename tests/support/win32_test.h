@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/installer_state.h"
 #include "platform/platform_ops.h"
 #include "platform/system_calls.h"
+#include "setup/installer_state.h"
 #include "setup/procedures.h"
 #include "tests/support/test_package.h"
 

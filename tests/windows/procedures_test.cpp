@@ -225,12 +225,12 @@ TEST(PackageHeader, NeedsMoreThan468BytesAndKeepsTheOldCopyOtherwise) {
     ScratchFolder modules("header");
     for (size_t size : {0, 468, 469}) {
         clearInstallerState(&state, moduleWithPackage(modules, std::vector<uint8_t>(size, 'A')));
-        EXPECT_EQ(size > 468 ? 0 : -1, readPackageHeader(&state)) << size;
+        EXPECT_EQ(size > 468 ? 0 : -1, readPackageHeader(state.instance, &state.packageEntries)) << size;
         const std::string header((const char*)&state.packageEntries, 468);
         EXPECT_EQ(std::string(468, size > 468 ? 'A' : '\0'), header) << size;
     }
     clearInstallerState(&state, GetModuleHandleA(0));
-    ASSERT_EQ(0, readPackageHeader(&state));
+    ASSERT_EQ(0, readPackageHeader(state.instance, &state.packageEntries));
     EXPECT_STREQ("Orlocast.exe", state.packageEntries.entries[0].name);
     EXPECT_STREQ("OrloCastOnTheShow.pdf", state.packageEntries.entries[2].name);
     EXPECT_EQ(468u, state.packageEntries.entries[0].offset);

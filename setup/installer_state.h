@@ -6,8 +6,8 @@
 // set before it starts. busy is read and written whole (an aligned 32-bit
 // value, accessed with interlocked operations); statusText goes through
 // setStatusText/copyStatusText so that a reader never sees a torn text.
-#ifndef ORLO_APP_INSTALLER_STATE_H
-#define ORLO_APP_INSTALLER_STATE_H
+#ifndef ORLO_SETUP_INSTALLER_STATE_H
+#define ORLO_SETUP_INSTALLER_STATE_H
 
 #include <windows.h>
 

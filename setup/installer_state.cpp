@@ -1,4 +1,4 @@
-#include "app/installer_state.h"
+#include "setup/installer_state.h"
 
 #include "platform/bounded_text.h"
 

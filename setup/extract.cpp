@@ -2,11 +2,11 @@
 // written into the target folder.
 #include <windows.h>
 
-#include "app/installer_state.h"
 #include "package/package.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
-#include "setup/folders.h"
+#include "setup/installer_state.h"
+#include "setup/procedures.h"
 
 namespace {
 
