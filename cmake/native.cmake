@@ -5,6 +5,7 @@ option(ORLO_SANITIZE "Build native tests with AddressSanitizer and UBSan" ON)
 option(ORLO_WITH_WINDOWS "Also cross-build the installer and its Windows tests" ON)
 option(ORLO_BENCHMARKS "Build the benchmarks" ON)
 set(ORLO_PACKAGE "" CACHE FILEPATH "Embed this package instead of one built from product/")
+set(ORLO_VERSION "1.0.0.1" CACHE STRING "The installer's version, A.B.C.D (each 0 to 65535)")
 
 if(ORLO_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
@@ -48,6 +49,7 @@ if(ORLO_WITH_WINDOWS)
       -DORLO_PACK_EXE=$<TARGET_FILE:orlo-pack>
       -DORLO_GEN_ASSETS_EXE=$<TARGET_FILE:orlo-gen-assets>
       -DORLO_PACKAGE=${ORLO_PACKAGE}
+      -DORLO_VERSION=${ORLO_VERSION}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     STEP_TARGETS configure
