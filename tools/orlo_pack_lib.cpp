@@ -623,7 +623,7 @@ int runOrloPack(std::vector<std::string> args) {
         if (command == "package") return commandPackage(args);
         throw UsageError("unknown command '" + command + "'");
     } catch (const UsageError& e) {
-        std::cerr << "orlo-pack: error: " << oneLine(e.what()) << "\n" << USAGE;
+        std::cerr << "orlo-pack: error: " << oneLine(e.what()) << " (orlo-pack --help lists the commands)\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "orlo-pack: error: " << oneLine(e.what()) << "\n";

@@ -114,7 +114,7 @@ TEST_F(OrloPack, BuildsVerifiesAndInspectsPackagesAndInstallers) {
 }
 
 // Bad usage, unreadable input, executables whose package Windows could read otherwise than the tool: exit 2, nothing
-// on stdout or written, one error line naming a word of the cause (a usage error adds the usage text after it).
+// on stdout or written, one error line naming a word of the cause, and nothing else.
 TEST_F(OrloPack, RefusesBadInputWithOneLineAndExitTwo) {
     write("empty.bin", {}), write("short.pkg", Bytes(468, 0)), write("notpe.exe", {'M', 'Z', 0, 0});
     Bytes cut = soundInstaller(package_);
@@ -143,9 +143,8 @@ TEST_F(OrloPack, RefusesBadInputWithOneLineAndExitTwo) {
     for (const auto& [arguments, word] : cases) {
         const int exitCode = run(arguments);
         const size_t end = err_.find('\n');
-        EXPECT_TRUE(exitCode == 2 && out_.empty() && err_.rfind("orlo-pack: error: ", 0) == 0 &&
-                    has(err_.substr(0, end), word) &&
-                    (end + 1 == err_.size() || err_.compare(end + 1, 7, "usage: ") == 0))
+        EXPECT_TRUE(exitCode == 2 && out_.empty() && err_.rfind("orlo-pack: error: ", 0) == 0 && has(err_, word) &&
+                    end + 1 == err_.size())
             << exitCode << " " << arguments + "\n" + err_ + out_;
     }
     EXPECT_FALSE(fs::exists(path("x")));
