@@ -33,6 +33,12 @@ add_test(NAME host.check_banned_finds_each_function
           ${CMAKE_SOURCE_DIR}/scripts/check-banned.sh ${CMAKE_BINARY_DIR}/check-banned-probe)
 # Every C and C++ source is laid out as .clang-format says.
 add_test(NAME host.sources_are_formatted COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
+# The seeded-fault run refuses a fault id its list does not hold before it builds or runs anything (its build tree
+# here cannot even be created).
+add_test(NAME host.seeded_faults_refuses_unknown_ids COMMAND bash -c [=[
+  out=$("$0" --build /dev/null/seeded-faults --only inst-shortcut-readme no-such-fault 2>&1)
+  if [ $? -eq 2 ] && [ "$out" = "seeded-faults: error: unknown fault id 'no-such-fault' (not in $1)" ]; then exit 0; fi
+  echo "$out"; exit 1 ]=] ${CMAKE_SOURCE_DIR}/scripts/seeded-faults.sh ${CMAKE_SOURCE_DIR}/scripts/seeded-faults.txt)
 
 if(ORLO_BENCHMARKS)
   add_subdirectory(bench)
