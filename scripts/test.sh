@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: sets up what is missing, then runs the README's commands
 # as it gives them, so that none of them can stop working unnoticed:
-#   1. cmake --preset default, cmake --build --preset default and
-#      ctest --preset default: every test, native and under Wine (build/);
+#   1. the README's preset lines (cmake --preset default, its build, ctest
+#      --preset default), read from README.md and run as written: every
+#      test, native and under Wine (build/);
 #   2. scripts/demo.sh: an install and a removal in a scratch prefix;
 #   3. scripts/bench.sh, one short pass (one Wine round, one repetition;
 #      build-bench/), its report written to build/benchmarks-check.md, not
@@ -17,15 +18,17 @@ cd "$here"
 
 "$here/scripts/bootstrap.sh"
 
-cmake --preset default >/dev/null
-cmake --build --preset default
-
 # One virtual display for every test that opens a window.
 source "$here/scripts/display.sh"
 start_display
 trap 'stop_wine_and_display "$here/build"' EXIT
 
-ctest --preset default
+mapfile -t lines < <(sed -n '/^```sh$/,/^```$/{/^\(cmake\|ctest\) .*--preset /p}' README.md)
+[ ${#lines[@]} -ge 3 ] || { echo "test: error: README.md shows no cmake and ctest preset lines to run" >&2; exit 1; }
+for line in "${lines[@]}"; do
+  echo "== $line"
+  bash -euo pipefail -c "$line"
+done
 
 # The other two commands, each with its output in a log of the build tree.
 step() {  # step NAME COMMAND...

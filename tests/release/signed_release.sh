@@ -99,12 +99,14 @@ check "uninstall key '${found[1]}' holds the manifest's display name and publish
   test "$(value DisplayName)|$(value Publisher)" = "${found[2]}|${found[3]}"
 check "installed program is the packed file" cmp files/program.bin "$prefix/drive_c/Program Files/FM/Orlo-Cast/Orlocast.exe"
 # A second release of the same package from a copy of the sources (no build trees, no history) into another build
-# folder, signed without a time stamp into the same folder: one warning, "timestamp: none", no manifest left; without
-# its signature, the installer of the first build, and the same product program, naming no folder of either build.
+# folder, signed without a time stamp into the same folder with the README's throwaway certificate, made as it says:
+# one warning, "timestamp: none", no manifest left; without its signature, the installer of the first build, and the
+# same product program, naming no folder of either build.
 mkdir copy-with-a-longer-name && cp signed/orlocast.pkg given.pkg
 tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C copy-with-a-longer-name -xf -
-copy-with-a-longer-name/scripts/release.sh --build "$scratch/build-copy" --out signed --package given.pkg "${sign[@]}" \
-  --version $version >release2.out 2>release2.err || cat release2.err
+sed -n '/^openssl req /,/[^\\]$/p' "$source/README.md" >readme-certificate.sh && bash readme-certificate.sh 2>/dev/null
+copy-with-a-longer-name/scripts/release.sh --build "$scratch/build-copy" --out signed --package given.pkg \
+  --cert try.crt --key try.key --version $version >release2.out 2>release2.err || cat release2.err
 check "no --timestamp: one warning, 'timestamp: none', the earlier manifest gone" test \
   "$(grep -c '^release: warning: no --timestamp' release2.err) $(grep ^timestamp: signed/*.txt) $(cd signed && echo *)" = \
   "1 timestamp: none OrloCastSetup-release.txt OrloCastSetup.exe"
