@@ -162,7 +162,7 @@ trap '[ -z "$child" ] || kill "$child" 2>/dev/null; exit 143' TERM
 trap '[ -z "$child" ] || kill "$child" 2>/dev/null; exit 130' INT
 trap '[ -z "$child" ] || kill "$child" 2>/dev/null; exit 129' HUP
 bounded() {  # bounded SECONDS COMMAND...: exit 124 when it took longer; a signal to this script ends it at once
-  timeout "$1" "${@:2}" &
+  timeout --foreground "$1" "${@:2}" &
   child=$!
   local status=0
   wait "$child" || status=$?
@@ -215,7 +215,8 @@ if [ -n "$cert" ]; then
   [ -z "$timestamp" ] || sign+=(-ts "$timestamp")
   status=0
   bounded "$tsa_wait" "${sign[@]}" -in "$built" -out "$installer" >"$logs/signing.log" 2>&1 || status=$?
-  [ $status -ne 124 ] || fail "signing took more than $tsa_wait s: the time-stamping authority $timestamp did not answer"
+  [ $status -ne 124 ] ||
+    fail "signing took more than $tsa_wait s${timestamp:+: the time-stamping authority $timestamp did not answer}"
   [ $status -eq 0 ] || fail "signing${timestamp:+ with a time stamp from $timestamp} failed (see $logs/signing.log)"
   subject=$(certificate "$cert" -subject)
   subject=${subject#subject=}
