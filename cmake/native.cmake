@@ -33,6 +33,11 @@ add_test(NAME host.check_banned_finds_each_function
           ${CMAKE_SOURCE_DIR}/scripts/check-banned.sh ${CMAKE_BINARY_DIR}/check-banned-probe)
 # Every C and C++ source is laid out as .clang-format says.
 add_test(NAME host.sources_are_formatted COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
+# README.md for a newcomer: a line on what the product is before its first command, the program spelled as the
+# installer spells it, none of the words that only this code's developers know.
+add_test(NAME host.readme_speaks_to_a_newcomer COMMAND bash -c [=[
+  [ -n "$(sed -n '/^```/q;/^[A-Z]/p' "$0")" ] && ! grep -n 'Orlocast\.exe\|key chain\|scrambler\|chief header\|package order' "$0" ]=]
+  ${CMAKE_SOURCE_DIR}/README.md)
 # The seeded-fault run refuses a fault id its list does not hold before it builds or runs anything (its build tree
 # here cannot even be created).
 add_test(NAME host.seeded_faults_refuses_unknown_ids COMMAND bash -c [=[

@@ -74,6 +74,12 @@ pack=$scratch/build/tools/orlo-pack
 found=$("$pack" inspect "$installer" | grep -c "^version: file $version, product $version,\|Version = \"${version//./, }\"")
 check "version $version: the version block's fixed and string parts, the window title's text" test \
   "$found $(grep -caF "$version" "$installer") $(grep -caF 1.0.0.1 "$installer")" = "3 1 0"
+# The README's orlo-pack lines, run as written where build/ is this build tree and dist/ holds the product's files.
+mkdir -p readme/dist && ln -s ../build readme/build && cp files/readme.txt readme/dist/
+cp files/program.bin readme/dist/OrloCast.exe && cp ./-manual.pdf readme/dist/OrloCastOnTheShow.pdf
+awk '/^build\/tools\/orlo-pack /{c=1} c{print; c=/\\$/}' "$source/README.md" >readme/orlo-pack.sh
+check "the README's orlo-pack lines ($(grep -c ^build readme/orlo-pack.sh)) as written" sh -c \
+  'cd readme && bash -e orlo-pack.sh >out.txt 2>&1 && cmp copy.pkg ../signed/orlocast.pkg && cmp out/readme.txt dist/readme.txt'
 # The manifest: valid and of this installer (digest, address, version; the validator refuses a required field left out
 # and a return code as text); its switches, product code, display name and publisher, as a package manager reads them.
 validate() { /usr/bin/python3 "$source/scripts/check-manifest.py" "$1" "$installer" "$url" "$version"; }
@@ -104,7 +110,7 @@ check "installed program is the packed file" cmp files/program.bin "$prefix/driv
 # same product program, naming no folder of either build.
 mkdir copy-with-a-longer-name && cp signed/orlocast.pkg given.pkg
 tar -C "$source" --exclude='./build*' --exclude=./.git -cf - . | tar -C copy-with-a-longer-name -xf -
-sed -n '/^openssl req /,/[^\\]$/p' "$source/README.md" >readme-certificate.sh && bash readme-certificate.sh 2>/dev/null
+awk '/^openssl req /{c=1} c{print; c=/\\$/}' "$source/README.md" >readme-certificate.sh && bash readme-certificate.sh 2>/dev/null
 copy-with-a-longer-name/scripts/release.sh --build "$scratch/build-copy" --out signed --package given.pkg \
   --cert try.crt --key try.key --version $version >release2.out 2>release2.err || cat release2.err
 check "no --timestamp: one warning, 'timestamp: none', the earlier manifest gone" test \
