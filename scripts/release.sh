@@ -12,7 +12,7 @@
 #                     (default 1.0.0.1): the version block, the window title,
 #                     the manifest and the record carry it
 #   --build DIR       build tree (default: build-release in the source folder)
-#   --out DIR         where the release goes (default: DIR/release of the build tree)
+#   --out OUT         where the release goes (default: release/ in the build tree)
 #   --cert FILE       code-signing certificate (PEM or DER); signs the installer
 #   --key FILE        its private key (PEM or DER)
 #   --pass-file FILE  the key's passphrase, if it has one
@@ -29,9 +29,9 @@
 # The three NAME=PATH files are packed with orlo-pack in package order (the
 # program, the readme, the manual). The installer points at OrloCast.exe and
 # readme.txt (names compare without case): a package without them is
-# refused. Everything is built and checked in a staging folder beside DIR;
-# only a release that passed every check is moved into DIR, its record
-# last, so a failed one leaves DIR as it was. Without --timestamp the
+# refused. Everything is built and checked in a staging folder beside OUT;
+# only a release that passed every check is moved into OUT, its record
+# last, so a failed one leaves OUT as it was. Without --timestamp the
 # signature stops verifying when the certificate expires: the command warns.
 # Exit codes: 0 released; 1 refused, or a check failed (one line,
 # "release: error: ..."); 2 bad usage (one such line too).
@@ -134,7 +134,7 @@ web_address() { [[ $1 =~ ^[Hh][Tt][Tt][Pp][Ss]?://[!-~]+$ ]] && [ ${#1} -le 2048
 build=$(realpath -m -- "$build")
 out=$(realpath -m -- "${out:-$build/release}")
 manifests=$out/winget
-# What the release replaces in DIR must be files (or links, which are
+# What the release replaces in OUT must be files (or links, which are
 # replaced, never followed); winget/ a real folder: its old manifests are
 # deleted, and never through a link.
 check_out() {
@@ -152,7 +152,7 @@ check_out
 "$here/scripts/bootstrap.sh" >&2
 logs=$build/release-logs
 mkdir -p -- "$build" "$logs" "$build/release-input" "$(dirname "$out")"
-# The staging folder, beside DIR (on its file system, so that the finished
+# The staging folder, beside OUT (on its file system, so that the finished
 # files are renamed into place); removed whatever happens.
 stage=$(mktemp -d "$(dirname "$out")/.OrloCastSetup-release.XXXXXX") ||
   fail "cannot create a staging folder in $(shown "$(dirname "$out")")"
@@ -394,8 +394,8 @@ entries=$(sed -n <<<"$inspect" \
   for file in "${written[@]}"; do echo "manifest: ${file#"$stage"/}"; done
 } >"$stage/OrloCastSetup-release.txt"
 
-# Every check passed: into DIR, by renames. The old record goes first and
-# the new one comes last, so DIR never holds a record beside files that are
+# Every check passed: into OUT, by renames. The old record goes first and
+# the new one comes last, so OUT never holds a record beside files that are
 # not its own. A package given from elsewhere leaves no older orlocast.pkg;
 # manifests not written this time leave none either.
 check_out
