@@ -32,7 +32,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     installerState.programFile = programFile;
 
     char title[128];
-    textFormat(title, sizeof title, "Fenmarch %s Installation (Version %s)", "Orlo-Cast", "1.0.0.1");
+    // ORLO_VERSION_TEXT: the build's version, the one its version block holds.
+    textFormat(title, sizeof title, "Fenmarch %s Installation (Version %s)", "Orlo-Cast", ORLO_VERSION_TEXT);
 
     const HRESULT com = CoInitialize(0);
     int exitCode = -1;

@@ -5,6 +5,7 @@ option(ORLO_SANITIZE "Build native tests with AddressSanitizer and UBSan" ON)
 option(ORLO_WITH_WINDOWS "Also cross-build the installer and its Windows tests" ON)
 option(ORLO_BENCHMARKS "Build the benchmarks" ON)
 set(ORLO_PACKAGE "" CACHE FILEPATH "Embed this package instead of one built from product/")
+set(ORLO_VERSION "1.0.0.1" CACHE STRING "The installer's version, A.B.C.D (each 0 to 65535)")
 
 if(ORLO_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
@@ -38,6 +39,17 @@ add_test(NAME host.check_layers_finds_an_include_back_up
           ${CMAKE_SOURCE_DIR}/scripts/check-layers.sh ${CMAKE_BINARY_DIR}/check-layers-probe)
 # Every C and C++ source is laid out as .clang-format says.
 add_test(NAME host.sources_are_formatted COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
+# README.md for a newcomer: a line on what the product is before its first command, the program spelled as the
+# installer spells it, none of the words that only this code's developers know.
+add_test(NAME host.readme_speaks_to_a_newcomer COMMAND bash -c [=[
+  [ -n "$(sed -n '/^```/q;/^[A-Z]/p' "$0")" ] && ! grep -n 'Orlocast\.exe\|key chain\|scrambler\|chief header\|package order' "$0" ]=]
+  ${CMAKE_SOURCE_DIR}/README.md)
+# The seeded-fault run refuses a fault id its list does not hold before it builds or runs anything (its build tree
+# here cannot even be created).
+add_test(NAME host.seeded_faults_refuses_unknown_ids COMMAND bash -c [=[
+  out=$("$0" --build /dev/null/seeded-faults --only inst-shortcut-readme no-such-fault 2>&1)
+  if [ $? -eq 2 ] && [ "$out" = "seeded-faults: error: unknown fault id 'no-such-fault' (not in $1)" ]; then exit 0; fi
+  echo "$out"; exit 1 ]=] ${CMAKE_SOURCE_DIR}/scripts/seeded-faults.sh ${CMAKE_SOURCE_DIR}/scripts/seeded-faults.txt)
 
 if(ORLO_BENCHMARKS)
   add_subdirectory(bench)
@@ -54,6 +66,7 @@ if(ORLO_WITH_WINDOWS)
       -DORLO_PACK_EXE=$<TARGET_FILE:orlo-pack>
       -DORLO_GEN_ASSETS_EXE=$<TARGET_FILE:orlo-gen-assets>
       -DORLO_PACKAGE=${ORLO_PACKAGE}
+      -DORLO_VERSION=${ORLO_VERSION}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     STEP_TARGETS configure

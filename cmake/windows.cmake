@@ -60,7 +60,18 @@ target_include_directories(orlo_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
 target_link_libraries(orlo_win32 PUBLIC orlo_pure ole32 uuid shell32 gdi32 user32 ntdll)
 
+# The installer's version: four numbers of 0 to 65535, in the version
+# block (fixed and string parts) and in the window title's text.
+set(ORLO_VERSION "1.0.0.1" CACHE STRING "The installer's version, A.B.C.D")
+set(number "(0|[1-9][0-9]?[0-9]?[0-9]?[0-9]?)")
+if(NOT ORLO_VERSION MATCHES "^${number}\\.${number}\\.${number}\\.${number}$" OR CMAKE_MATCH_1 GREATER 65535
+   OR CMAKE_MATCH_2 GREATER 65535 OR CMAKE_MATCH_3 GREATER 65535 OR CMAKE_MATCH_4 GREATER 65535)
+  message(FATAL_ERROR "ORLO_VERSION '${ORLO_VERSION}' is not four numbers A.B.C.D, each 0 to 65535")
+endif()
+string(REPLACE "." ", " ORLO_VERSION_COMMAS "${ORLO_VERSION}")
+
 add_subdirectory(product)
 add_subdirectory(resources)
 add_subdirectory(app)
+set_property(SOURCE app/main.cpp DIRECTORY app APPEND PROPERTY COMPILE_DEFINITIONS ORLO_VERSION_TEXT="${ORLO_VERSION}")
 add_subdirectory(tests/windows)

@@ -30,19 +30,8 @@ rm -rf "$out"
 mkdir -p "$out"
 say() { echo "bench: $*" >&2; }
 
+# Everything, NSIS and OpenSSL's headers among it, comes from the bootstrap.
 "$here/scripts/bootstrap.sh"
-# What only the benchmarks need: NSIS to compare with, OpenSSL's headers for
-# the reference MD5. Installed only when missing.
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-need=()
-for p in nsis libssl-dev; do have_pkg "$p" || need+=("$p"); done
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  say "installing ${need[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
 
 {
   echo "started=$(date -u '+%Y-%m-%d %H:%M UTC')"
@@ -91,7 +80,7 @@ i686-w64-mingw32-g++ -O2 -s -static-libgcc -static-libstdc++ "$here/bench/wine/m
 for opt in Os O2; do
   i686-w64-mingw32-g++ -std=c++17 -$opt -s -static -fno-exceptions -fno-rtti -I"$here" -DFLAVOUR="\"$opt\"" \
     "$here/bench/wine/unpack_win32.cpp" "$here/package/md5.cpp" "$here/package/scramble.cpp" \
-    "$here/package/package_image.cpp" -o "$tools/unpack_win32_$opt.exe"
+    "$here/package/package_image.cpp" "$here/platform/bounded_text.cpp" -o "$tools/unpack_win32_$opt.exe"
 done
 nsis="$build/nsis"
 mkdir -p "$nsis"

@@ -19,6 +19,9 @@ for p in osslsigncode openssl ca-certificates python3-yaml python3-jsonschema; d
 done
 # Source layout check (scripts/check-format.sh).
 have_pkg clang-format || need+=(clang-format)
+# Benchmarks (scripts/bench.sh, one short pass of which the test command
+# runs): NSIS, the installer they are compared with.
+have_pkg nsis || need+=(nsis)
 # Cross side: MinGW i686 toolchain.
 for p in g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686; do
   have_pkg "$p" || need+=("$p")

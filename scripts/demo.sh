@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds OrloCastSetup.exe, then installs and
 # removes the product unattended in a fresh scratch Wine prefix and shows
-# what each step put where.
+# what each step put where. Exits 1 when the install or the removal did not
+# exit 0.
 #   scripts/demo.sh [BUILD_DIR]      (default: build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,6 +41,7 @@ run "$exe" -h -i
 code=$?
 set -e
 echo "exit code: $code"
+installed=$code
 show
 
 copy="C:\\Program Files\\FM\\Orlo-Cast\\OrloCastSetup.exe"
@@ -52,3 +54,4 @@ set -e
 echo "exit code: $code"
 show
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+[ "$installed $code" = "0 0" ] || { echo "demo: error: the install exited $installed, the removal $code" >&2; exit 1; }

@@ -8,22 +8,30 @@
 # DIR/seeded-faults/ID.log. The suite must pass without a fault first.
 # Results: KILLED (first failing test named), SURVIVED, BUILD-FAILED,
 # NOT-APPLICABLE (old text not exactly once in its file), UNCONFIRMED (only
-# failures that did not repeat when the failing test ran alone).
+# failures that did not repeat when the failing test ran alone). An --only ID
+# that the list does not hold is refused before anything is built or run.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build
 list=$here/scripts/seeded-faults.txt
 only=()
+usage_error() { echo "seeded-faults: error: $* (usage: $0 [--build DIR] [--only ID...] [--list FILE])" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case $1 in
-    --build) build=$(realpath -m "$2"); shift 2 ;;
-    --list) list=$(realpath "$2"); shift 2 ;;
-    --only) shift; while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do only+=("$1"); shift; done ;;
-    *) echo "usage: $0 [--build DIR] [--only ID...] [--list FILE]" >&2; exit 2 ;;
+    --build|--list) [ $# -ge 2 ] || usage_error "$1 needs a value" ;;&
+    --build) build=$(realpath -m -- "$2"); shift 2 ;;
+    --list) list=$(realpath -m -- "$2"); shift 2 ;;
+    --only)
+      shift
+      while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do only+=("$1"); shift; done
+      [ ${#only[@]} -gt 0 ] || usage_error "--only needs at least one fault id" ;;
+    *) usage_error "unknown argument '$1'" ;;
   esac
 done
+[ -f "$list" ] || usage_error "$list: no such list"
 
 work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 saved=$work/saved
 current=""  # the file that holds a fault right now
 restore() { if [ -n "$current" ]; then cat "$saved" > "$current" && current=""; fi; }
@@ -61,6 +69,11 @@ if count != 1:
     print("old text occurs %d times" % count); sys.exit(3)
 open(target, "w", encoding="utf-8", newline="").write(text.replace(old, new))
 EOF
+# A typo in --only would silently run fewer faults than asked.
+for id in "${only[@]}"; do
+  python3 "$work/faults.py" list "$list" | cut -d' ' -f1 | grep -qxF -- "$id" ||
+    { echo "seeded-faults: error: unknown fault id '$id' (not in $list)" >&2; exit 2; }
+done
 
 # One virtual display for the window tests, as scripts/test.sh does.
 source "$here/scripts/display.sh"

@@ -4,6 +4,7 @@
 //   orlo-pack inspect FILE
 //   orlo-pack verify FILE
 //   orlo-pack extract FILE DIR
+//   orlo-pack package -o OUT FILE     (the package FILE holds, byte for byte)
 //
 // FILE is a package or a finished installer (.exe), whose package is its
 // resource RT_RCDATA 100. Exit codes: 0 success; 1 a check failed (verify:

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "package/package.h"
+#include "setup/procedures.h"
 #include "tools/pe_file.h"
 
 namespace fs = std::filesystem;
@@ -37,19 +37,74 @@ const char* const USAGE =
     "usage: orlo-pack build -o OUT NAME=PATH NAME=PATH NAME=PATH\n"
     "       orlo-pack inspect FILE\n"
     "       orlo-pack verify FILE\n"
-    "       orlo-pack extract FILE DIR\n";
+    "       orlo-pack extract FILE DIR\n"
+    "       orlo-pack package -o OUT FILE\n";
 
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) throw InputError(path + ": is a folder, not a file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError(path + ": cannot open: " + std::strerror(errno));
-    std::vector<uint8_t> bytes;
-    char chunk[1 << 16];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.insert(bytes.end(), chunk, chunk + in.gcount());
-    if (in.bad()) throw InputError(path + ": read error");
-    return bytes;
+// The largest file any command reads: a package's offsets and sizes are
+// 32-bit, and so is the size of the resource that holds it.
+const uint64_t MAX_INPUT_BYTES = 0xFFFFFFFFu;
+
+// The names the installer itself points at in the installation folder: it
+// makes its shortcuts to both, and takes the product as installed when the
+// program is there (setup/procedures.h, setup/install.cpp). Windows
+// compares them without case.
+const char* const POINTED_AT_NAMES[] = {PRODUCT_PROGRAM_NAME, "readme.txt"};
+
+// Text as it goes into a one-line message: control bytes as \xNN.
+std::string oneLine(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+        out += c < 0x20 || c == 0x7F ? escaped : std::string(1, (char)c);
+    }
+    return out;
 }
+
+// An input file, open for reading.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path) : path_(path), fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    }
+    ~InputFile() { close(fd_); }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    // The size, taken before a byte is read: a folder, or a file larger
+    // than any command reads, is refused.
+    uint64_t size() const {
+        struct stat st;
+        if (fstat(fd_, &st) != 0) throw InputError(path_ + ": cannot read: " + std::strerror(errno));
+        if (S_ISDIR(st.st_mode)) throw InputError(path_ + ": is a folder, not a file");
+        if (S_ISREG(st.st_mode) && (uint64_t)st.st_size > MAX_INPUT_BYTES)
+            throw InputError(path_ + ": is " + std::to_string(st.st_size) + " bytes; orlo-pack reads at most " +
+                             std::to_string(MAX_INPUT_BYTES) + " (4 GiB - 1)");
+        return S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
+    }
+    // The whole file; one that grows past the limit while it is read (or
+    // a pipe that never ends) is refused at the limit.
+    std::vector<uint8_t> read() const {
+        std::vector<uint8_t> bytes;
+        bytes.reserve(size());
+        uint8_t chunk[1 << 16];
+        for (;;) {
+            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw InputError(path_ + ": read error: " + std::strerror(errno));
+            if (n == 0) return bytes;
+            if (bytes.size() + (uint64_t)n > MAX_INPUT_BYTES)
+                throw InputError(path_ + ": is larger than " + std::to_string(MAX_INPUT_BYTES) +
+                                 " bytes (4 GiB - 1), the most orlo-pack reads");
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        }
+    }
+
+private:
+    std::string path_;
+    int fd_;
+};
+
+std::vector<uint8_t> readFile(const std::string& path) { return InputFile(path).read(); }
 
 // A write that failed: one line naming the path.
 struct WriteError : std::runtime_error {
@@ -130,6 +185,18 @@ private:
     fs::path path_;
 };
 
+// Writes OUT whole or not at all (see Folder::writeFile).
+void writeOutput(const std::string& output, const std::vector<uint8_t>& bytes) {
+    const fs::path out = output;
+    if (out.filename().empty() || fs::is_directory(out)) throw InputError(output + ": is a folder, not a file");
+    try {
+        Folder(out.parent_path().empty() ? fs::path(".") : out.parent_path())
+            .writeFile(out.filename(), bytes.data(), bytes.size());
+    } catch (const WriteError& e) {
+        throw InputError(e.what());
+    }
+}
+
 std::string hex(const uint8_t* bytes, size_t count) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
@@ -147,13 +214,8 @@ std::string entryName(const PackageEntry& entry) {
 
 // The name as printed: control characters escaped, so it stays on its line.
 std::string shownName(const PackageEntry& entry) {
-    std::string out;
-    for (unsigned char c : entryName(entry)) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-        out += c < 0x20 || c == 0x7F ? escaped : std::string(1, (char)c);
-    }
-    return entryNameLength(&entry) < 0 ? out + "<no terminator>" : out;
+    const std::string shown = oneLine(entryName(entry));
+    return entryNameLength(&entry) < 0 ? shown + "<no terminator>" : shown;
 }
 
 PackageHeader headerOf(const std::vector<uint8_t>& image) {
@@ -176,19 +238,28 @@ struct Verdict {
     PackageHeader header;
     EntryOutcome outcomes[3];
     bool nameSafe[3];
+    int sameNameAs[3];  // an earlier entry of the same name, or -1
     bool allGood() const {
         for (int i = 0; i < 3; i++)
-            if (outcomes[i] != ENTRY_OK || !nameSafe[i]) return false;
+            if (outcomes[i] != ENTRY_OK || !nameSafe[i] || sameNameAs[i] >= 0) return false;
         return true;
     }
 };
 
 // Verifies a copy of the image exactly the way the installer extracts it.
+// Two entries of one name (Windows compares names without case) would be
+// written to one file, the second over the first.
 Verdict verifyImage(std::vector<uint8_t> image) {
     Verdict v;
     v.header = headerOf(image);
     unpackPackageImage(image.data(), (uint32_t)image.size(), v.outcomes);
-    for (int i = 0; i < 3; i++) v.nameSafe[i] = entryNameIsSafe(&v.header.entries[i]) == 1;
+    for (int i = 0; i < 3; i++) {
+        v.nameSafe[i] = entryNameIsSafe(&v.header.entries[i]) == 1;
+        v.sameNameAs[i] = -1;
+        const std::string name = entryName(v.header.entries[i]);
+        for (int j = i - 1; j >= 0; j--)
+            if (strcasecmp(name.c_str(), entryName(v.header.entries[j]).c_str()) == 0) v.sameNameAs[i] = j;
+    }
     return v;
 }
 
@@ -208,13 +279,12 @@ int commandBuild(const std::vector<std::string>& args) {
         throw UsageError("build needs exactly three NAME=PATH files, got " + std::to_string(fileArguments.size()));
 
     std::string names[3];
-    std::vector<uint8_t> contents[3];
-    uint32_t sizes[3];
+    std::string paths[3];
     for (int i = 0; i < 3; i++) {
         const size_t eq = fileArguments[i].find('=');
         if (eq == std::string::npos) throw UsageError("'" + fileArguments[i] + "' is not NAME=PATH");
         names[i] = fileArguments[i].substr(0, eq);
-        const std::string path = fileArguments[i].substr(eq + 1);
+        paths[i] = fileArguments[i].substr(eq + 1);
         if (names[i].empty()) throw InputError("entry " + std::to_string(i) + ": the name is empty");
         if (names[i].size() > 127)
             throw InputError("entry " + std::to_string(i) + ": name '" + names[i] + "' is " +
@@ -229,13 +299,20 @@ int commandBuild(const std::vector<std::string>& args) {
                 throw InputError("entries " + std::to_string(j) + " and " + std::to_string(i) +
                                  " have the same name '" + names[i] + "'");
         }
-        contents[i] = readFile(path);
-        if (contents[i].empty()) throw InputError(path + ": file is empty; every entry needs at least one byte");
-        if (contents[i].size() > 0xFFFFFFFFu) throw InputError(path + ": file is larger than 4 GiB");
-        sizes[i] = (uint32_t)contents[i].size();
+    }
+    // Sizes first: files that cannot fit together are refused unread.
+    uint32_t sizes[3];
+    for (int i = 0; i < 3; i++) {
+        sizes[i] = (uint32_t)InputFile(paths[i]).size();
+        if (sizes[i] == 0) throw InputError(paths[i] + ": file is empty; every entry needs at least one byte");
     }
     const uint32_t total = packageSizeFor(sizes);
     if (total == 0) throw InputError("the three files together are larger than 4 GiB");
+    std::vector<uint8_t> contents[3];
+    for (int i = 0; i < 3; i++) {
+        contents[i] = readFile(paths[i]);
+        if (contents[i].size() != sizes[i]) throw InputError(paths[i] + ": changed while it was read");
+    }
     std::vector<uint8_t> image(total);
     const char* namePointers[3] = {names[0].c_str(), names[1].c_str(), names[2].c_str()};
     const uint8_t* dataPointers[3] = {contents[0].data(), contents[1].data(), contents[2].data()};
@@ -243,15 +320,19 @@ int commandBuild(const std::vector<std::string>& args) {
         throw InputError("package could not be built");
     // Read it back the way the installer will before it is written out.
     if (!verifyImage(image).allGood()) throw InputError("internal error: the new package does not verify");
-    const fs::path out = output;
-    if (out.filename().empty() || fs::is_directory(out)) throw InputError(output + ": is a folder, not a file");
-    try {
-        Folder(out.parent_path().empty() ? fs::path(".") : out.parent_path())
-            .writeFile(out.filename(), image.data(), image.size());
-    } catch (const WriteError& e) {
-        throw InputError(e.what());
-    }
+    writeOutput(output, image);
     std::cout << output << ": " << total << " bytes\n";
+    std::string missing;
+    for (const char* wanted : POINTED_AT_NAMES) {
+        bool found = false;
+        for (const std::string& name : names) found = found || strcasecmp(name.c_str(), wanted) == 0;
+        if (!found) missing += std::string(missing.empty() ? "" : " or ") + wanted;
+    }
+    if (!missing.empty())
+        std::cerr << "orlo-pack: warning: no entry is named " << missing
+                  << " (names compare without case), yet the installer's shortcuts and its check for an installed "
+                     "product point at "
+                  << POINTED_AT_NAMES[0] << " and " << POINTED_AT_NAMES[1] << " in the installation folder\n";
     return 0;
 }
 
@@ -478,11 +559,22 @@ int commandExtract(const std::vector<std::string>& args) {
         }
         if (!problem.empty()) {
             std::fprintf(stderr, "orlo-pack: error: entry %d %s: not written: %s\n", i, shownName(e).c_str(),
-                         problem.c_str());
+                         oneLine(problem).c_str());
             failed++;
         }
     }
     return failed ? 1 : 0;
+}
+
+// Writes the package FILE holds (an installer's RT_RCDATA 100) byte for
+// byte, so that it can be compared with the one the installer was built
+// around.
+int commandPackage(const std::vector<std::string>& args) {
+    if (args.size() != 3 || args[0] != "-o") throw UsageError("package needs -o OUT and one FILE");
+    const std::vector<uint8_t> package = openInput(args[2], readFile(args[2])).package;
+    writeOutput(args[1], package);
+    std::cout << args[1] << ": " << package.size() << " bytes\n";
+    return 0;
 }
 
 }  // namespace
@@ -504,6 +596,9 @@ VerifyReport verifyFile(const std::string& path, const std::vector<uint8_t>& fil
             report.lines.push_back(head + "FAILED: " + describe(v.outcomes[i]));
         else if (!v.nameSafe[i])
             report.lines.push_back(head + "FAILED: name is not a plain relative path");
+        else if (v.sameNameAs[i] >= 0)
+            report.lines.push_back(head + "FAILED: same name as entry " + std::to_string(v.sameNameAs[i]) +
+                                   " (names compare without case)");
         else
             report.lines.push_back(head + "ok");
     }
@@ -525,15 +620,13 @@ int runOrloPack(std::vector<std::string> args) {
         if (command == "inspect") return commandInspect(args);
         if (command == "verify") return commandVerify(args);
         if (command == "extract") return commandExtract(args);
+        if (command == "package") return commandPackage(args);
         throw UsageError("unknown command '" + command + "'");
     } catch (const UsageError& e) {
-        std::cerr << "orlo-pack: error: " << e.what() << "\n" << USAGE;
-        return 2;
-    } catch (const InputError& e) {
-        std::cerr << "orlo-pack: error: " << e.what() << "\n";
+        std::cerr << "orlo-pack: error: " << oneLine(e.what()) << " (orlo-pack --help lists the commands)\n";
         return 2;
     } catch (const std::exception& e) {
-        std::cerr << "orlo-pack: error: " << e.what() << "\n";
+        std::cerr << "orlo-pack: error: " << oneLine(e.what()) << "\n";
         return 2;
     }
 }

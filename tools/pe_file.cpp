@@ -58,20 +58,33 @@ std::vector<PeResource> readPeResources(const std::vector<uint8_t>& file) {
     } else {
         throw PeError("PE optional header has an unknown magic number");
     }
-    if (directoryCount < 3) return {};
-    const uint32_t resourceRva = r.u32(directories + 2 * 8);
-    if (resourceRva == 0) return {};
 
     // Windows 2000 and XP load no more than 96 sections; the limit also keeps
     // each address lookup short.
     if (sectionCount > 96)
         throw PeError("PE file has " + std::to_string(sectionCount) + " sections; at most 96 are read");
+    // Every section's bytes, and the signature after them, lie inside the
+    // file: Windows will not load a file cut short, whatever part of it
+    // the resources occupy.
     std::vector<Section> sections;
     const uint64_t table = optional + optionalSize;
     for (uint32_t i = 0; i < sectionCount; i++) {
         const uint64_t s = table + 40ull * i;
         sections.push_back({r.u32(s + 12), r.u32(s + 8), r.u32(s + 20), r.u32(s + 16)});
+        const uint64_t end = (uint64_t)sections.back().rawOffset + sections.back().rawSize;
+        if (sections.back().rawSize != 0 && end > file.size())
+            throw PeError("PE file is truncated: section " + std::to_string(i + 1) + " ends at byte " +
+                          std::to_string(end) + ", past the file's end (" + std::to_string(file.size()) + " bytes)");
     }
+    if (directoryCount > 4 && r.u32(directories + 4 * 8 + 4) != 0) {
+        const uint64_t end = (uint64_t)r.u32(directories + 4 * 8) + r.u32(directories + 4 * 8 + 4);
+        if (end > file.size())
+            throw PeError("PE file is truncated: its signature ends at byte " + std::to_string(end) +
+                          ", past the file's end (" + std::to_string(file.size()) + " bytes)");
+    }
+    if (directoryCount < 3) return {};
+    const uint32_t resourceRva = r.u32(directories + 2 * 8);
+    if (resourceRva == 0) return {};
     auto rvaToOffset = [&](uint32_t rva, uint32_t count) -> uint64_t {
         for (const Section& s : sections) {
             const uint64_t span = std::max(s.virtualSize, s.rawSize);

@@ -25,10 +25,11 @@ struct PeResource {
 bool looksLikePe(const std::vector<uint8_t>& file);
 
 // Every integer-identified resource of the file. Throws PeError when the file
-// is not a well-formed PE image or its resource tree is damaged: tables that
-// share bytes, ID entries out of order or wider than 16 bits, data past its
-// section, more data than the file holds, more than 96 sections. The work
-// done is bounded by the file's size, whatever its shape.
+// is not a well-formed PE image (a section or the signature reaching past the
+// file's end, more than 96 sections) or its resource tree is damaged: tables
+// that share bytes, ID entries out of order or wider than 16 bits, data past
+// its section, more data than the file holds. The work done is bounded by
+// the file's size, whatever its shape.
 std::vector<PeResource> readPeResources(const std::vector<uint8_t>& file);
 
 // The first resource of that type and id, in any language.

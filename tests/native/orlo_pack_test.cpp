@@ -35,7 +35,10 @@ protected:
         std::ofstream(path(name), std::ios::binary).write((const char*)bytes.data(), (std::streamsize)bytes.size());
     }
     int run(const std::string& arguments) {  // the exit code; out_ and err_ keep what it printed
-        const int status = std::system((ORLO_PACK_PATH " " + arguments + " >" + path("o") + " 2>" + path("e")).c_str());
+        // No command needs more memory than a file of a few MB: a run that reads a huge file whole fails.
+        const int status = std::system(("ASAN_OPTIONS=max_allocation_size_mb=512 " ORLO_PACK_PATH " " + arguments +
+                                        " >" + path("o") + " 2>" + path("e"))
+                                           .c_str());
         const Bytes out = read(path("o")), err = read(path("e"));
         out_.assign(out.begin(), out.end()), err_.assign(err.begin(), err.end());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -48,18 +51,33 @@ protected:
     std::string build_ = "build -o " + path("p.pkg"), out_, err_;  // build_: and the three files
 };
 
-// Build writes the in-memory builder's package, replacing links at its output and temporary name; verify names each
-// failing entry and changes nothing; an installer (its package is RT_RCDATA 100) is decoded after the package's lines.
+// Build writes the in-memory builder's package, replacing links at its output and temporary name, and warns when no
+// entry has a name the installer points at; verify names each failing entry (two entries of one name fail) and changes
+// nothing; an installer (its package is RT_RCDATA 100) is decoded after the package's lines, and its package written
+// out byte for byte.
 TEST_F(OrloPack, BuildsVerifiesAndInspectsPackagesAndInstallers) {
     for (const char* link : {"p.pkg", "p.pkg.orlo-tmp"}) fs::create_symlink(path("victim/f"), path(link));
     ASSERT_EQ(0, run(build_)) << err_;
     EXPECT_TRUE(read(path("p.pkg")) == package_ && !fs::is_symlink(path("p.pkg")) && read(path("victim/f")) == kept_);
+    EXPECT_EQ("", err_);
+    // Each name the installer points at that no entry has, compared without case, is named in one warning line.
+    const std::string f = path(files_[2].name);
+    for (const auto& [first, second, missing] :
+         {std::tuple<std::string, std::string, std::string>{"ORLOCAST.EXE", "README.TXT", ""},
+          {"prog.exe", "readme.txt", "OrloCast.exe"},
+          {"a", "b", "OrloCast.exe or readme.txt"}}) {
+        EXPECT_EQ(0, run("build -o " + path("n.pkg") + " " + first + "=" + f + " " + second + "=" + f + " c=" + f));
+        EXPECT_EQ(missing.empty() ? "" : "orlo-pack: warning: no entry is named " + missing + " (",
+                  err_.substr(0, err_.find('(') + 1));
+        EXPECT_EQ(missing.empty() ? 0 : 1, std::count(err_.begin(), err_.end(), '\n'));
+    }
     EXPECT_EQ(0, run("verify " + path("p.pkg"))) << out_;
     Bytes damaged = package_;
-    setEntryName(damaged, 0, "..\\x"), entryAt(damaged, 1)->digest[3] ^= 1;
+    setEntryName(damaged, 0, "..\\x"), entryAt(damaged, 1)->digest[3] ^= 1, setEntryName(damaged, 2, "README.TXT");
     write("d.pkg", damaged);
     EXPECT_EQ(1, run("verify " + path("d.pkg")));
-    for (const std::string& line : {std::string("..\\x: FAILED"), files_[1].name + ": FAILED", files_[2].name + ": ok"})
+    for (const std::string& line : {std::string("..\\x: FAILED"), files_[1].name + ": FAILED",
+                                    std::string("README.TXT: FAILED: same name as entry 1")})
         EXPECT_TRUE(has(out_, line)) << out_;
     EXPECT_EQ(read(path("d.pkg")), damaged) << "verify changed the file it reads";
 
@@ -87,14 +105,21 @@ TEST_F(OrloPack, BuildsVerifiesAndInspectsPackagesAndInstallers) {
     Bytes installer = soundInstaller(package_);
     EXPECT_EQ(expected, inspect("setup.exe", installer));
     EXPECT_EQ(0, run("verify " + path("setup.exe")));
+    for (const std::string& file : {"setup.exe", "p.pkg"}) {
+        EXPECT_EQ(0, run("package -o " + path("e.pkg") + " " + path(file))) << err_;
+        EXPECT_EQ(package_, read(path("e.pkg"))) << file;
+    }
     put16(installer, SECTION_OFFSET + 14, 3);  // the first three types only: no version, no manifest
     EXPECT_TRUE(has(inspect("bare.exe", installer), "\nversion: none\nmanifest: none\n")) << out_;
 }
 
 // Bad usage, unreadable input, executables whose package Windows could read otherwise than the tool: exit 2, nothing
-// on stdout or written, one error line naming a word of the cause (a usage error adds the usage text after it).
+// on stdout or written, one error line naming a word of the cause, and nothing else.
 TEST_F(OrloPack, RefusesBadInputWithOneLineAndExitTwo) {
     write("empty.bin", {}), write("short.pkg", Bytes(468, 0)), write("notpe.exe", {'M', 'Z', 0, 0});
+    Bytes cut = soundInstaller(package_);
+    cut.pop_back(), write("cut.exe", cut);
+    write("huge.bin", {}), fs::resize_file(path("huge.bin"), (1ull << 32) + 1);
     const std::string o = "build -o " + path("x") + " ", c = path(files_[2].name);
     const std::string ab = "a=" + path(files_[0].name) + " b=" + path(files_[1].name) + " ";
     // clang-format off
@@ -105,7 +130,9 @@ TEST_F(OrloPack, RefusesBadInputWithOneLineAndExitTwo) {
         {o + ab + "A=" + c, "same name"}, {o + ab + "noequals", "NAME=PATH"}, {"build -o " + dir_ + " " + ab + "c=" + c, "folder"},
         {"verify " + path("short.pkg"), "truncated"}, {"inspect " + path("missing"), "cannot open"},
         {"inspect " + path("notpe.exe"), "PE"}, {"verify " + dir_, "folder"}, {"extract " + path("short.pkg"), "DIR"},
-        {"extract " + c + " " + path(files_[0].name), "create"}};
+        {"extract " + c + " " + path(files_[0].name), "create"}, {"package -o " + path("x"), "package needs"},
+        {"verify " + path("cut.exe"), "past the file's end"}, {"verify " + path("huge.bin"), "4294967297 bytes"},
+        {o + ab + "c=" + path("huge.bin"), "4294967297 bytes"}, {o + ab + "'x\ny=" + c + "'", "'x\\x0ay'"}};
     // clang-format on
     for (const auto& [what, file, word] : refusedExecutables(package_)) {
         const std::string name = std::to_string(cases.size()) + ".exe";
@@ -116,9 +143,8 @@ TEST_F(OrloPack, RefusesBadInputWithOneLineAndExitTwo) {
     for (const auto& [arguments, word] : cases) {
         const int exitCode = run(arguments);
         const size_t end = err_.find('\n');
-        EXPECT_TRUE(exitCode == 2 && out_.empty() && err_.rfind("orlo-pack: error: ", 0) == 0 &&
-                    has(err_.substr(0, end), word) &&
-                    (end + 1 == err_.size() || err_.compare(end + 1, 7, "usage: ") == 0))
+        EXPECT_TRUE(exitCode == 2 && out_.empty() && err_.rfind("orlo-pack: error: ", 0) == 0 && has(err_, word) &&
+                    end + 1 == err_.size())
             << exitCode << " " << arguments + "\n" + err_ + out_;
     }
     EXPECT_FALSE(fs::exists(path("x")));
