@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
+#include "platform/system_calls.h"
 #include "setup/folders.h"
 #include "setup/installer_state.h"
 
@@ -15,6 +16,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // First of all, before anyone can swap another file in at the program's
     // path: from here on no one can rename or replace the program's file.
     const HANDLE programFile = holdRunningProgramFile();
+    resetSystemCalls();
     restrictDllSearch();
     useAnsiCodePage();
     parseSwitches(commandLine);

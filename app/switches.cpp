@@ -17,3 +17,15 @@ void scanSwitches(const char* text, int* hidden, int* install, int* uninstall) {
         p += 2;
     }
 }
+
+const char* commandLineArguments(const char* commandLine) {
+    const unsigned char* p = (const unsigned char*)commandLine;
+    if (*p == '"') {
+        for (p++; *p != 0 && *p != '"'; p++) {}
+        if (*p == '"') p++;
+    } else {
+        while (*p > ' ') p++;
+    }
+    while (*p != 0 && *p <= ' ') p++;
+    return (const char*)p;
+}

@@ -8,4 +8,9 @@
 // and leaves them as they are otherwise.
 void scanSwitches(const char* text, int* hidden, int* install, int* uninstall);
 
+// The part of the process's command line that follows the program's own
+// name (in double quotes up to the closing one, or up to the first blank)
+// and the blanks after it: what a WinMain receives.
+const char* commandLineArguments(const char* commandLine);
+
 #endif

@@ -26,16 +26,17 @@ target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
 # and no -fdata-sections, with which MinGW places zero-filled records such as
 # the installer state in .data instead of .bss, costing their full size in
 # the file.
-set(ORLO_SIZE_FLAGS -Os -ffunction-sections -fno-asynchronous-unwind-tables)
+set(ORLO_SIZE_FLAGS -Os -ffunction-sections -fno-asynchronous-unwind-tables -fno-ident)
 target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
 
 # Win32 layer of every subsystem.
 # Every other source of the subsystem folders is Win32 code; app/main.cpp
-# is the installer's entry and belongs to the executable alone.
+# and app/runtime.cpp are the installer's entry and belong to the executable
+# alone.
 file(GLOB ORLO_WIN32_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/package/*.cpp
   ${CMAKE_SOURCE_DIR}/setup/*.cpp ${CMAKE_SOURCE_DIR}/platform/*.cpp)
-foreach(pure ${ORLO_PURE_SOURCES} app/main.cpp)
+foreach(pure ${ORLO_PURE_SOURCES} app/main.cpp app/runtime.cpp)
   list(REMOVE_ITEM ORLO_WIN32_SOURCES ${CMAKE_SOURCE_DIR}/${pure})
 endforeach()
 add_library(orlo_win32 STATIC ${ORLO_WIN32_SOURCES})

@@ -57,11 +57,11 @@ void put(FormatSink* sink, char c) {
     }
 }
 
-void putUnsigned(FormatSink* sink, unsigned long long value, unsigned base) {
+void putUnsigned(FormatSink* sink, unsigned value, unsigned base) {
     char digits[24];
     int count = 0;
     do {
-        const unsigned digit = (unsigned)(value % base);
+        const unsigned digit = value % base;
         digits[count++] = (char)(digit < 10 ? '0' + digit : 'a' + digit - 10);
         value /= base;
     } while (value != 0);
@@ -89,9 +89,9 @@ int textFormat(char* destination, int destinationSize, const char* format, ...) 
             const int value = va_arg(args, int);
             if (value < 0) {
                 put(&sink, '-');
-                putUnsigned(&sink, (unsigned long long)(-(long long)value), 10);
+                putUnsigned(&sink, 0u - (unsigned)value, 10);  // INT_MIN too
             } else {
-                putUnsigned(&sink, (unsigned long long)value, 10);
+                putUnsigned(&sink, (unsigned)value, 10);
             }
         } else if (conversion == 'u') {
             putUnsigned(&sink, va_arg(args, unsigned), 10);

@@ -78,15 +78,17 @@ struct ListingBuffer {
 
 // API oddity: Windows 2000 lists no file IDs (the class came with XP); it
 // answers with an unknown class, and the listing without IDs is used.
-FILE_INFORMATION_CLASS listingClass = ID_BOTH_DIRECTORY_CLASS;
+int listingHasNoIds = 0;
 
 // The next entry of folder's listing (the first on a fresh handle), limited
 // to the name mask when one is given. 0 at the end or on any failure.
 int nextListed(HANDLE folder, ListingBuffer* buffer, UNICODE_STRING* mask, Listed* entry) {
     IO_STATUS_BLOCK io;
+    FILE_INFORMATION_CLASS listingClass = listingHasNoIds ? BOTH_DIRECTORY_CLASS : ID_BOTH_DIRECTORY_CLASS;
     NTSTATUS status =
         NtQueryDirectoryFile(folder, 0, 0, 0, &io, buffer, sizeof *buffer, listingClass, TRUE, mask, FALSE);
-    if ((status == (NTSTATUS)0xC0000003L || status == (NTSTATUS)0xC000000DL) && listingClass != BOTH_DIRECTORY_CLASS) {
+    if ((status == (NTSTATUS)0xC0000003L || status == (NTSTATUS)0xC000000DL) && !listingHasNoIds) {
+        listingHasNoIds = 1;
         listingClass = BOTH_DIRECTORY_CLASS;
         status = NtQueryDirectoryFile(folder, 0, 0, 0, &io, buffer, sizeof *buffer, listingClass, TRUE, mask, FALSE);
     }

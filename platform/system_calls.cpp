@@ -12,11 +12,9 @@ HMODULE WINAPI loadLibraryFromSystemFolder(LPCSTR name) {
     return LoadLibraryA(path);
 }
 
-SystemCalls systemCalls = {
-    loadLibraryFromSystemFolder, GetProcAddress,       FreeLibrary,
-    GetWindowsDirectoryA,        GetCurrentDirectoryA, CreateDirectoryA,
-    markHandleForDeletion,       RegDeleteKeyA,        CreateThread,
-};
+// Filled by resetSystemCalls when the process starts: a table of zeros
+// costs no bytes in the file.
+SystemCalls systemCalls;
 
 void resetSystemCalls() {
     systemCalls.loadSystemLibrary = loadLibraryFromSystemFolder;

@@ -1,7 +1,8 @@
 // The platform calls that tests need to make fail, reached through one
 // table so that a test can replace an entry and put it back (fault
-// injection, in the manner of SQLite's os_win.c). The installer never
-// changes the table; tests call resetSystemCalls() when they are done.
+// injection, in the manner of SQLite's os_win.c). The installer fills the
+// table first thing (resetSystemCalls) and never changes it; tests call
+// resetSystemCalls() before they start and when they are done.
 #ifndef ORLO_PLATFORM_SYSTEM_CALLS_H
 #define ORLO_PLATFORM_SYSTEM_CALLS_H
 
@@ -26,7 +27,7 @@ struct SystemCalls {
 
 extern SystemCalls systemCalls;
 
-// Puts every entry back to the real platform call.
+// Puts every entry to the real platform call.
 void resetSystemCalls();
 
 // The default markForDeletion: NtSetInformationFile with

@@ -50,7 +50,9 @@ const FolderSlot FOLDER_SLOTS[FOLDER_COUNT] = {
     {CSIDL_COMMON_APPDATA_ID, TRUE}, {CSIDL_COMMON_PROGRAMS_ID, TRUE}, {CSIDL_STARTUP_ID, TRUE},
 };
 
-SpecialFolderTable specialFolders = {"", "", "", "", "", "Startup"};
+// Zero-filled at load (no bytes in the file). Resolution starts the Startup
+// entry as "Startup", the text it keeps when no library finds the folder.
+SpecialFolderTable specialFolders;
 int specialFoldersResolved = 0;
 
 // The entry that holds slot `index` of FOLDER_SLOTS.
@@ -201,6 +203,7 @@ void resolveSpecialFolders() {
     specialFolders.personalFolder[0] = 0;
     specialFolders.appDataFolder[0] = 0;
     specialFolders.commonAppDataFolder[0] = 0;
+    textCopy(specialFolders.startupFolder, SPECIAL_FOLDER_SIZE, "Startup");
 
     const int shellResult = askShell();
     if (shellResult == 0) askFolderLibrary();

@@ -11,7 +11,7 @@ struct SpecialFolderTable {
     char appDataFolder[SPECIAL_FOLDER_SIZE];         // CSIDL 26
     char commonAppDataFolder[SPECIAL_FOLDER_SIZE];   // CSIDL 35
     char commonProgramsFolder[SPECIAL_FOLDER_SIZE];  // CSIDL 23
-    char startupFolder[SPECIAL_FOLDER_SIZE];         // CSIDL 7, "Startup" at load
+    char startupFolder[SPECIAL_FOLDER_SIZE];         // CSIDL 7, "Startup" until found
 };
 
 // Resolves the six folders once; every later call returns at once.

@@ -207,6 +207,16 @@ TEST(Switches, OnlyTheLetterRightAfterEachHyphenCounts) {
         scanSwitches(row[0], &h, &i, &u);
         EXPECT_EQ(row[1], std::string(h ? "h" : "") + (i ? "i" : "") + (u ? "u" : "")) << (row[0] ? row[0] : "null");
     }
+    // What WinMain gets of the process's command line: the program's name
+    // (quoted up to the closing quote, else up to a blank) and the blanks
+    // after it go.
+    // clang-format off
+    const char* const lines[][2] = {
+        {"setup.exe -h -i", "-h -i"}, {"\"C:\\Program Files\\x\\s.exe\" -u", "-u"}, {"\"C:\\a b\\s.exe\"-h", "-h"},
+        {"s.exe\t \t-i -h", "-i -h"}, {"s.exe", ""}, {"\"unterminated -h", ""}, {"", ""}, {"\"\" -i", "-i"},
+        {"C:\\my-installs\\s.exe x", "x"}, {"s\xFF.exe -i", "-i"}};
+    // clang-format on
+    for (const auto& line : lines) EXPECT_STREQ(line[1], commandLineArguments(line[0])) << line[0];
 }
 
 // Written from the versions' own list, row by row.

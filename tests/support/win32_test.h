@@ -34,6 +34,10 @@
 
 namespace orlotest {
 
+// The installer fills the system-call table first thing; so does every test
+// executable, before its first test.
+inline const bool systemCallsFilled = (resetSystemCalls(), true);
+
 inline std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
 inline std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
 inline bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
