@@ -301,7 +301,10 @@ protected:
 };
 
 // Every "-i"/"-u" run ends with its procedure's result, window or not; a
-// hidden run shows nothing and opens no link.
+// hidden run shows nothing and opens no link. A -10 (here a folder in the
+// way of readme.txt) leaves the files written and no uninstall key; the
+// next -i, or a -u, removes them, and the -i after that installs. Left:
+// '-' nothing, 'F' the product's program without the key, 'I' both.
 TEST_F(App, UnattendedRunsEndWithTheProcedureResult) {
     std::vector<uint8_t> damaged = buildTestPackage(sampleFiles());
     damaged[entryAt(damaged, 0)->offset] ^= 0xFF;
@@ -310,26 +313,36 @@ TEST_F(App, UnattendedRunsEndWithTheProcedureResult) {
     // clang-format off
     const struct Run {
         const char* what;
+        bool inTheWay;
         std::string installer, arguments;
         DWORD code;
-        bool installedAfter;
+        char left;
     } runs[] = {
-        {"-u with nothing installed does nothing", INSTALLER, "-h -u", 0, false},
-        {"a damaged package, hidden", damagedInstaller, "-h -i", (DWORD)-10, false},
-        {"a damaged package, shown", damagedInstaller, "-i", (DWORD)-10, false},
-        {"-i installs", INSTALLER, "-h -i", 0, true},
-        {"no package header, shown: -1 for -u as well", shortInstaller, "-u", (DWORD)-1, true},
-        {"no package header, hidden", shortInstaller, "-h -i", (DWORD)-1, true},
-        {"-i with the product installed removes it", INSTALLER, "-h -i", 0, false},
+        {"-u with nothing installed does nothing", false, INSTALLER, "-h -u", 0, '-'},
+        {"a damaged package, hidden", false, damagedInstaller, "-h -i", (DWORD)-10, '-'},
+        {"a damaged package, shown", false, damagedInstaller, "-i", (DWORD)-10, '-'},
+        {"a folder in the way", true, INSTALLER, "-h -i", (DWORD)-10, 'F'},
+        {"-u removes what is left", false, INSTALLER, "-h -u", 0, '-'},
+        {"-i installs", false, INSTALLER, "-h -i", 0, 'I'},
+        {"no package header, shown: -1 for -u as well", false, shortInstaller, "-u", (DWORD)-1, 'I'},
+        {"no package header, hidden", false, shortInstaller, "-h -i", (DWORD)-1, 'I'},
+        {"-i with the product installed removes it", false, INSTALLER, "-h -i", 0, '-'},
+        {"a folder in the way again", true, INSTALLER, "-h -i", (DWORD)-10, 'F'},
+        {"the next -i removes what is left", false, INSTALLER, "-h -i", 0, '-'},
+        {"the one after installs", false, INSTALLER, "-h -i", 0, 'I'},
     };
     // clang-format on
     for (const Run& run : runs) {
+        if (run.inTheWay)
+            for (const std::string& folder : {places_.fm, places_.target, places_.target + "\\readme.txt"})
+                CreateDirectoryA(folder.c_str(), 0);
         Program setup;
         ASSERT_TRUE(setup.start(run.installer, run.arguments));
         bool boxShown = false;
         waitUntil([&] { return (boxShown |= setup.windowOf("#32770") != 0), !setup.running(); }, LONG_WAIT);
         EXPECT_EQ(run.code, setup.exitCode()) << run.what;
-        EXPECT_EQ(run.installedAfter, pathExists(places_.target + "\\Orlocast.exe")) << run.what;
+        EXPECT_EQ(run.left != '-', pathExists(places_.target + "\\Orlocast.exe")) << run.what;
+        EXPECT_EQ(run.left == 'I', keyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY)) << run.what;
         if (run.arguments[1] == 'h') EXPECT_FALSE(boxShown) << run.what;
     }
     EXPECT_EQ(Links{}, openedLinks()) << "a failed or hidden run opens no link";
