@@ -248,6 +248,19 @@ TEST_F(Platform, NewFilesReplaceWhatIsAtTheirNameAndUnspellableNamesGo) {
     EXPECT_FALSE(pathExists(at("F")));
 }
 
+// The product's program counts as there when it can be read with others
+// reading only: held open for writing (being written), it counts as absent.
+TEST_F(Platform, AFileHeldForWritingCountsAsAbsent) {
+    tree({"held.exe", "folder.exe\\"});
+    EXPECT_EQ(0, fileExists(at("folder.exe").c_str()) | fileExists(at("missing.exe").c_str()));
+    for (const DWORD access : {(DWORD)0, (DWORD)GENERIC_READ, (DWORD)GENERIC_WRITE}) {
+        const HANDLE holder =
+            CreateFileA(at("held.exe").c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0);
+        EXPECT_EQ(access != GENERIC_WRITE, fileExists(at("held.exe").c_str()) == 1) << std::hex << access;
+        CloseHandle(holder);
+    }
+}
+
 // readUserString: a REG_SZ value only, at most 4050 bytes of it, always a
 // terminated text, and nothing written past the destination or when refused.
 TEST_F(Platform, UserStringsAreCutOrRefusedAndNeverOverflow) {

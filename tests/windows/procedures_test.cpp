@@ -92,14 +92,25 @@ TEST_F(Procedures, FailuresReportTheirResultAndMakeNothingElse) {
     }
 }
 
+std::vector<std::string> stages;  // the status text at each folder made, once per change
+BOOL WINAPI recordStage(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+    if (stages.empty() || stages.back() != productState.statusText) stages.push_back(productState.statusText);
+    return CreateDirectoryA(path, attributes);
+}
+
 // A full install, twice over itself: exactly these files, shortcuts and
 // values, each shortcut pointing at its file with the installation folder
 // as working folder, and the uninstall entry naming the copy, which is this
-// program byte for byte.
+// program byte for byte: a plain new file though this program is read-only
+// and hidden, replacing an earlier copy that is so too. Folders are made
+// while "Copy Files" shows, the Start menu's while "Finalize Installation" does.
 TEST_F(Procedures, InstallLeavesExactlyTheProductAndPointsAtIt) {
     const Snapshot before = takeSnapshot();
     char self[MAX_PATH];
     GetModuleFileNameA(0, self, sizeof self);
+    const DWORD READ_ONLY_HIDDEN = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_WIN32(SetFileAttributesA(self, READ_ONLY_HIDDEN));
+    systemCalls.createDirectory = recordStage;
     const std::string t = places_.target, copy = t + "\\" + fileNameOf(self);
     const std::string key = "hklm\\" + lower(UNINSTALL_KEY);
     Snapshot expected = {entry("folder", places_.fm),
@@ -116,7 +127,10 @@ TEST_F(Procedures, InstallLeavesExactlyTheProductAndPointsAtIt) {
             expected.insert(entry("file", menu + name));
     }
     for (int run = 0; run < 2; run++) {
+        if (run == 1) writeFileBytes(copy, "an earlier copy"), SetFileAttributesA(copy.c_str(), READ_ONLY_HIDDEN);
+        stages.clear();
         EXPECT_EQ(0, install()) << "run " << run;
+        EXPECT_EQ((std::vector<std::string>{"Copy Files", "Finalize Installation"}), stages) << "run " << run;
         EXPECT_EQ("K", commands_.drain());
         EXPECT_STREQ("Installation Completed", productState.statusText);
         EXPECT_STREQ("", productState.errorText);
@@ -127,7 +141,9 @@ TEST_F(Procedures, InstallLeavesExactlyTheProductAndPointsAtIt) {
                       shortcutFields(menu + "\\Orlo-Cast\\OrloCast.LNK"));
         }
         EXPECT_EQ(readWholeFile(self), readWholeFile(copy));
+        EXPECT_EQ(0u, GetFileAttributesA(copy.c_str()) & READ_ONLY_HIDDEN) << "run " << run;
     }
+    SetFileAttributesA(self, FILE_ATTRIBUTE_NORMAL);
     // A 32-bit program on 64-bit Windows: its own Program Files and registry view.
     if (GetEnvironmentVariableA("PROCESSOR_ARCHITEW6432", 0, 0)) {
         EXPECT_NE(std::string::npos, t.find("Program Files (x86)")) << t;
