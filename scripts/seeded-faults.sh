@@ -108,7 +108,9 @@ run_suite() {
   # out, or that ctest stopped, never ends what it started): each run starts
   # with none.
   stop_wine "$build"
-  step nice -n 10 ctest --test-dir "$build" -j2 --stop-on-failure --timeout 300 --output-on-failure > "$work/ctest.log" 2>&1
+  # The layout check is left out: a fault's own layout is no catch.
+  step nice -n 10 ctest --test-dir "$build" -j2 --stop-on-failure --timeout 300 --output-on-failure \
+    -E '^host\.sources_are_formatted$' > "$work/ctest.log" 2>&1
   local rc=$?
   cat "$work/ctest.log" >> "$1"
   first=$(grep -m1 '\*\*\*' "$work/ctest.log" | sed -n 's/.*Test *#[0-9]*: *\([^ ]*\) .*/\1/p')
