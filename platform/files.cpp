@@ -58,9 +58,9 @@ HANDLE openRelative(HANDLE folder, const UNICODE_STRING* name, ACCESS_MASK acces
     InitializeObjectAttributes(&attributes, (PUNICODE_STRING)name, OBJ_CASE_INSENSITIVE, folder, 0);
     IO_STATUS_BLOCK io;
     HANDLE handle = 0;
-    const NTSTATUS status =
-        NtCreateFile(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, 0, FILE_ATTRIBUTE_NORMAL,
-                     share, disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, 0, 0);
+    const NTSTATUS status = systemCalls.createFile(
+        &handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, 0, FILE_ATTRIBUTE_NORMAL, share,
+        disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, 0, 0);
     return status >= 0 ? handle : 0;
 }
 

@@ -23,6 +23,7 @@ void resetSystemCalls() {
     systemCalls.getWindowsDirectory = GetWindowsDirectoryA;
     systemCalls.getCurrentDirectory = GetCurrentDirectoryA;
     systemCalls.createDirectory = CreateDirectoryA;
+    systemCalls.createFile = NtCreateFile;
     systemCalls.markForDeletion = markHandleForDeletion;
     systemCalls.regDeleteKey = RegDeleteKeyA;
     systemCalls.createThread = CreateThread;

@@ -7,6 +7,7 @@
 #define ORLO_PLATFORM_SYSTEM_CALLS_H
 
 #include <windows.h>
+#include <winternl.h>
 
 struct SystemCalls {
     // Loads a system DLL by name from the system folder only, never from
@@ -17,6 +18,10 @@ struct SystemCalls {
     UINT(WINAPI* getWindowsDirectory)(LPSTR buffer, UINT size);
     DWORD(WINAPI* getCurrentDirectory)(DWORD size, LPSTR buffer);
     BOOL(WINAPI* createDirectory)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
+    // NtCreateFile: every open relative to a held folder.
+    NTSTATUS(NTAPI* createFile)
+    (PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK io, PLARGE_INTEGER size,
+     ULONG fileAttributes, ULONG share, ULONG disposition, ULONG options, PVOID extended, ULONG extendedLength);
     // Marks an open file or folder for deletion as its last handle closes.
     BOOL(WINAPI* markForDeletion)(HANDLE handle);
     LONG(WINAPI* regDeleteKey)(HKEY root, LPCSTR path);

@@ -81,16 +81,25 @@ TEST_F(Hardening, LookAlikeSeparatorsAreJustNames) {
     EXPECT_FALSE(pathExists(menu));
 }
 
-// The walk of a tree of a thousand files, attacked after its first deletion.
-std::function<void()> onFirstDelete;
+// The walk of a tree of a thousand files, attacked once: after its first
+// deletion, or as it opens the entry named "deep", after listing it.
+std::function<void()> attack;
+void attackOnce() {
+    std::function<void()> now = attack;
+    attack = nullptr;
+    if (now) now();
+}
 BOOL WINAPI deleteThenAttack(HANDLE handle) {
     const BOOL deleted = markHandleForDeletion(handle);
-    if (onFirstDelete) {
-        std::function<void()> attack = onFirstDelete;
-        onFirstDelete = nullptr;
-        attack();
-    }
+    attackOnce();
     return deleted;
+}
+NTSTATUS NTAPI attackThenOpen(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK io,
+                              PLARGE_INTEGER size, ULONG fileAttributes, ULONG share, ULONG disposition, ULONG options,
+                              PVOID extended, ULONG extendedLength) {
+    if (std::wstring(attributes->ObjectName->Buffer, attributes->ObjectName->Length / 2) == L"deep") attackOnce();
+    return NtCreateFile(handle, access, attributes, io, size, fileAttributes, share, disposition, options, extended,
+                        extendedLength);
 }
 
 // The attacker's MoveFileA from another process: 0, or its error.
@@ -100,15 +109,17 @@ DWORD renameFromOutside(const std::string& from, const std::string& to) {
 
 // The walk acts only through the handles it holds: a held folder cannot be
 // renamed by a Windows process; a Unix process (not held to sharing modes)
-// that swaps the walked folder, or one not yet entered, for a link to a
-// victim only ever meets handles that still hold the folders it listed.
+// that swaps the walked folder for a link to a victim only ever meets
+// handles that still hold the folders it listed; one that swaps a listed
+// folder for a link just before it is opened meets the file-ID check (Wine
+// opens the link's target, a folder like the one listed).
 TEST_F(Hardening, AWalkActsOnlyThroughWhatItHolds) {
     ScratchFolder scratch("walk");
     const Victim victim("orlo-walk-victim", true);
     const std::string tree = scratch / "T", walked = tree + "\\sub", deep = walked + "\\deep";
     const char* const rounds[] = {"a Windows process renames the walked folders",
                                   "a Unix process swaps the walked folder for a link",
-                                  "a Unix process swaps a folder not yet entered for a link"};
+                                  "a Unix process swaps a listed folder for a link as it is opened"};
     for (int round = 0; round < 3; round++) {
         SCOPED_TRACE(rounds[round]);
         for (const std::string& folder : {tree, walked, deep}) CreateDirectoryA(folder.c_str(), 0);
@@ -120,7 +131,7 @@ TEST_F(Hardening, AWalkActsOnlyThroughWhatItHolds) {
 
         UnixLinks links;
         std::string observed;
-        onFirstDelete = [&] {
+        attack = [&] {
             if (round == 0) {
                 for (const std::string& folder : {walked, tree}) {
                     const DWORD error = renameFromOutside(folder, folder + "-moved");
@@ -134,6 +145,7 @@ TEST_F(Hardening, AWalkActsOnlyThroughWhatItHolds) {
             ASSERT_TRUE(links.plant(swapped, victim.path));
         };
         systemCalls.markForDeletion = deleteThenAttack;
+        if (round == 2) systemCalls.markForDeletion = markHandleForDeletion, systemCalls.createFile = attackThenOpen;
         const Snapshot before = takeSnapshot();
         EXPECT_EQ(1, deleteFolderTree(tree.c_str(), USER_FOLDER));
         resetSystemCalls();
