@@ -26,7 +26,14 @@ target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
 # and no -fdata-sections, with which MinGW places zero-filled records such as
 # the installer state in .data instead of .bss, costing their full size in
 # the file.
-set(ORLO_SIZE_FLAGS -Os -ffunction-sections -fno-asynchronous-unwind-tables -fno-ident)
+# Call arguments are pushed (a push is 1 to 5 bytes, the default store to
+# [esp+n] 4 to 8), which GCC allows only without its stack-probe call; the
+# probe comes back inline: a frame of a page or more touches its pages one
+# after the other from the top, as the stack's guard page needs
+# (-fstack-clash-protection). Smaller frames are not probed, as before: the
+# call into them touched the page above.
+set(ORLO_SIZE_FLAGS -Os -ffunction-sections -fno-asynchronous-unwind-tables -fno-ident
+    -mno-accumulate-outgoing-args -mno-stack-arg-probe -fstack-clash-protection)
 target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
 
 # Win32 layer of every subsystem.
