@@ -22,10 +22,11 @@ add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURC
 
 add_library(orlo_pure STATIC ${ORLO_PURE_SOURCES})
 target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
-# Installer code: small, no unwind tables (there are no exceptions to unwind),
-# and no -fdata-sections, with which MinGW places zero-filled records such as
-# the installer state in .data instead of .bss, costing their full size in
-# the file.
+# Installer code: small (-Oz, GCC's smallest; the digest and descrambling
+# loops run as fast as with -Os), no unwind tables (there are no exceptions
+# to unwind), and no -fdata-sections, with which MinGW places zero-filled
+# records such as the installer state in .data instead of .bss, costing
+# their full size in the file.
 # Call arguments are pushed (a push is 1 to 5 bytes, the default store to
 # [esp+n] 4 to 8), which GCC allows only without its stack-probe call; the
 # probe comes back inline: a frame of a page or more touches its pages one
@@ -36,7 +37,7 @@ target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
 # link (functions used once are inlined, local ones take their arguments in
 # registers). The objects carry machine code too, which the Windows tests,
 # linked without it, use.
-set(ORLO_SIZE_FLAGS -Os -ffunction-sections -fno-asynchronous-unwind-tables -fno-ident
+set(ORLO_SIZE_FLAGS -Oz -ffunction-sections -fno-asynchronous-unwind-tables -fno-ident
     -mno-accumulate-outgoing-args -mno-stack-arg-probe -fstack-clash-protection -flto -ffat-lto-objects)
 target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
 
