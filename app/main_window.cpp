@@ -2,9 +2,6 @@
 // install worker and unattended runs.
 #include "app/main_window.h"
 
-#include <objbase.h>
-#include <shellapi.h>
-
 #include "package/package.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
@@ -235,9 +232,9 @@ int startInstallWorker(InstallerState* record, int wait) {
 DWORD WINAPI installWorkerMain(LPVOID parameter) {
     InstallerState* record = (InstallerState*)parameter;
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-    const HRESULT com = CoInitialize(0);
+    const HRESULT com = initializeCom();
     record->workerResult = runInstall(record);
-    if (com == S_OK) CoUninitialize();
+    if (com == S_OK) uninitializeCom();
     InterlockedExchange(&record->busy, 0);
     return 0;
 }
@@ -253,6 +250,11 @@ void openStoredLink(InstallerState* record, const unsigned char* stored, int len
     if (length >= 512) return;
     copyBlock(link, stored, (uint32_t)length);
     scrambleLinkBytes(LINK_SEED, (uint8_t*)link, (uint32_t)length);
-    ShellExecuteA(record->window, "open", link, 0, 0, SW_SHOW);
+    // The shell may hand the link to COM servers of its own.
+    if (!record->comStarted) {
+        record->comStarted = 1;
+        record->comResult = initializeCom();
+    }
+    openWithShell(record->window, link);
     zeroBlock(link, sizeof link);
 }

@@ -75,7 +75,7 @@ target_sources(orlo_win32 PRIVATE ${ORLO_LINKS_HEADER})
 target_include_directories(orlo_win32 PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_include_directories(orlo_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
-target_link_libraries(orlo_win32 PUBLIC orlo_pure ole32 uuid shell32 gdi32 user32 ntdll)
+target_link_libraries(orlo_win32 PUBLIC orlo_pure uuid gdi32 user32 ntdll)
 
 # The installer's version: four numbers of 0 to 65535, in the version
 # block (fixed and string parts) and in the window title's text.
