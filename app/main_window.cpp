@@ -36,7 +36,7 @@ void decideAlreadyInstalled() {
 
 LRESULT onCreate(HWND window) {
     state->window = window;
-    loadPaintResources(state);
+    if (!hiddenMode) needPaintResources(state);
     state->osClass = classifyOs();
     const DWORD length = GetModuleFileNameA(state->instance, state->modulePath, sizeof state->modulePath);
     // A path cut at the buffer's size is not a path: treat it as unknown.
@@ -103,6 +103,7 @@ LRESULT onDestroy(HWND window) {
 }
 
 LRESULT onPaint(HWND window) {
+    needPaintResources(state);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     paintWindow(state, dc);
@@ -119,6 +120,7 @@ LRESULT onKeyDown(HWND window, WPARAM key) {
 LRESULT onTimer(HWND window, WPARAM timer) {
     if (timer != BLINK_TIMER_ID || InterlockedCompareExchange(&state->busy, 0, 0) == 0) return 0;
     state->blinkCount++;
+    needPaintResources(state);
     HDC dc = GetDC(window);
     drawBusyBox(state, dc, state->blinkCount & 1);
     ReleaseDC(window, dc);
@@ -126,12 +128,14 @@ LRESULT onTimer(HWND window, WPARAM timer) {
 }
 
 LRESULT onMouseMove(LPARAM position) {
+    needPaintResources(state);
     if (highWordSigned(position) < state->bitmapHeight) SetCursor(state->handCursor);
     return 0;
 }
 
 LRESULT onLeftButtonDown(HWND window, LPARAM position) {
     if (InterlockedCompareExchange(&state->busy, 0, 0) != 0) return 0;
+    needPaintResources(state);
     const int x = lowWordSigned(position), y = highWordSigned(position);
     const RECT& r = state->buttonRect;
     if (r.left < x && x < r.right && r.top < y && y < r.bottom)
@@ -151,7 +155,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_CLOSE:
             if (InterlockedCompareExchange(&state->busy, 0, 0) == 0) postDestroy(state);
             return 0;
-        case WM_ERASEBKGND: drawBackground((HDC)wParam, 0, 0, state->backgroundBitmap); return 1;
+        case WM_ERASEBKGND:
+            needPaintResources(state);
+            drawBackground((HDC)wParam, 0, 0, state->backgroundBitmap);
+            return 1;
         case WM_KEYDOWN: return onKeyDown(window, wParam);
         case WM_COMMAND: return onCommand(wParam, lParam);
         case WM_TIMER: return onTimer(window, wParam);
@@ -191,6 +198,7 @@ HWND createMainWindow(HINSTANCE instance, const char* title) {
 }
 
 void runButtonAction(InstallerState* record, HWND window) {
+    needPaintResources(record);
     HDC dc = GetDC(window);
     drawActionButton(record, dc, 1);
     ReleaseDC(window, dc);

@@ -57,6 +57,12 @@ void loadPaintResources(InstallerState* state) {
     state->handCursor = LoadCursorA(0, (LPCSTR)IDC_HAND);
 }
 
+void needPaintResources(InstallerState* state) {
+    if (state->paintResourcesLoaded) return;
+    state->paintResourcesLoaded = 1;
+    loadPaintResources(state);
+}
+
 int releasePaintResources(InstallerState* state) {
     if (state->backgroundBitmap != 0) DeleteObject(state->backgroundBitmap);
     state->backgroundBitmap = 0;
