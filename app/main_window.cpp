@@ -240,9 +240,7 @@ int startInstallWorker(InstallerState* record, int wait) {
 DWORD WINAPI installWorkerMain(LPVOID parameter) {
     InstallerState* record = (InstallerState*)parameter;
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-    const HRESULT com = initializeCom();
     record->workerResult = runInstall(record);
-    if (com == S_OK) uninitializeCom();
     InterlockedExchange(&record->busy, 0);
     return 0;
 }
