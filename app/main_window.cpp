@@ -129,7 +129,10 @@ LRESULT onTimer(HWND window, WPARAM timer) {
 
 LRESULT onMouseMove(LPARAM position) {
     needPaintResources(state);
-    if (highWordSigned(position) < state->bitmapHeight) SetCursor(state->handCursor);
+    if (highWordSigned(position) >= state->bitmapHeight) return 0;
+    // Loaded by the first move over the picture, not before the window is shown.
+    if (state->handCursor == 0) state->handCursor = LoadCursorA(0, (LPCSTR)IDC_HAND);
+    SetCursor(state->handCursor);
     return 0;
 }
 

@@ -54,7 +54,6 @@ void loadPaintResources(InstallerState* state) {
         zeroBlock(&bitmap, sizeof bitmap);
     state->bitmapWidth = bitmap.bmWidth;
     state->bitmapHeight = bitmap.bmHeight;
-    state->handCursor = LoadCursorA(0, (LPCSTR)IDC_HAND);
 }
 
 void needPaintResources(InstallerState* state) {

@@ -40,7 +40,7 @@ struct InstallerState {
     HCURSOR handCursor;
     HFONT fontBold;
     HFONT fontLarge;
-    // 1 once the fonts, picture and cursor above were loaded (needPaintResources).
+    // 1 once the picture and fonts above were loaded (needPaintResources).
     int paintResourcesLoaded;
     // COM on the window thread: started by the first link it opens
     // (openStoredLink), ended at the process's end when comResult is S_OK.
