@@ -356,8 +356,8 @@ w("Time from CreateProcess to the first painted main window under Wine and Xvfb:
   "one colour (`bench/wine/bare_window.cpp`), started in the same prefix: each round has a fresh "
   "prefix, opens and closes one bare window first (the first window of a Wine prefix pays once "
   "for starting Wine's display driver, about 200 ms here, which a desktop that already runs has "
-  "paid), then starts each program twice, in an order that turns with the round and runs "
-  f"backwards the second time ({len(st['bare'])} starts of each).")
+  "paid), then starts each program three times, in an order that turns with the round and runs "
+  f"backwards every other time ({len(st['bare'])} starts of each).")
 w("")
 w("| ms | to the first painted window | after the bare window's (medians) |")
 w("|---|---|---|")

@@ -236,13 +236,16 @@ for round in $(seq 1 "$rounds"); do
   # The first window of a prefix pays for Wine's display driver once; open
   # and close one bare window before measuring, as a desktop already runs.
   start_program bare >/dev/null
-  # Each twice; the order turns with the round and runs backwards the second
-  # time, so that no program always comes first or after the same one.
+  # Each three times; the order turns with the round and runs backwards
+  # every other time, so that no program always comes first or after the
+  # same one.
   n=${#programs[@]}
-  for k in $(seq 0 $((2 * n - 1))); do
-    if [ "$k" -lt "$n" ]; then j=$(((k + round) % n)); else j=$(((2 * n - 1 - k + round) % n)); fi
-    program=${programs[$j]}
-    printf '%s\t%s\t%s\n' "$round" "$program" "$(start_program "$program")" >>"$out/startup.tsv"
+  for pass in 0 1 2; do
+    for k in $(seq 0 $((n - 1))); do
+      if [ $((pass % 2)) -eq 0 ]; then j=$(((k + round) % n)); else j=$(((n - 1 - k + round) % n)); fi
+      program=${programs[$j]}
+      printf '%s\t%s\t%s\n' "$round" "$program" "$(start_program "$program")" >>"$out/startup.tsv"
+    done
   done
   end_prefix
 done
