@@ -230,21 +230,21 @@ program_class() { if [ "$1" = bare ]; then echo OrloBenchBareWindow; else echo F
 start_program() { measure --window "$(program_class "$1")" "C:\\bench\\$(program_file "$1")"; }
 programs=(bare ours ${before:+before})
 say "start-up to the first painted window: $rounds rounds of ${programs[*]}"
-printf 'round\tprogram\tresult\n' >"$out/startup.tsv"
+printf 'round.pass\tprogram\tresult\n' >"$out/startup.tsv"
 for round in $(seq 1 "$rounds"); do
   fresh_prefix "window-$round"
   # The first window of a prefix pays for Wine's display driver once; open
   # and close one bare window before measuring, as a desktop already runs.
   start_program bare >/dev/null
-  # Each three times; the order turns with the round and runs backwards
+  # Each five times; the order turns with the round and runs backwards
   # every other time, so that no program always comes first or after the
   # same one.
   n=${#programs[@]}
-  for pass in 0 1 2; do
+  for pass in 0 1 2 3 4; do
     for k in $(seq 0 $((n - 1))); do
       if [ $((pass % 2)) -eq 0 ]; then j=$(((k + round) % n)); else j=$(((n - 1 - k + round) % n)); fi
       program=${programs[$j]}
-      printf '%s\t%s\t%s\n' "$round" "$program" "$(start_program "$program")" >>"$out/startup.tsv"
+      printf '%s.%s\t%s\t%s\n' "$round" "$pass" "$program" "$(start_program "$program")" >>"$out/startup.tsv"
     done
   done
   end_prefix
