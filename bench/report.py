@@ -444,7 +444,7 @@ if traces["ours"]:
         calls, loaded = traces[p]
         painted = first(calls, "Ret", "EndPaint")
         libs = [n for n, t in loaded if painted is None or t <= painted]
-        who = {"bare": "the bare window", "before": "the installer before", "ours": "the installer now"}[p]
+        who = {"bare": "the bare window", "before": f"the installer at {before_ref}", "ours": "the installer now"}[p]
         w(f"Libraries loaded by {who} until its first picture: {', '.join(libs) if libs else 'none'}.")
         w("")
 w("""What the installer did before its first picture that the bare window does not, as traced
