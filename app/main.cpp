@@ -2,7 +2,6 @@
 // running copies of the product told to close, then the window and its
 // message loop. The quit message's value is the exit code.
 #include <windows.h>
-#include <objbase.h>
 
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -29,7 +28,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
 
     closeRunningProduct(PRODUCT_WINDOW_TITLE);
-    resolveSpecialFolders();
     clearInstallerState(&installerState, instance);
     installerState.programFile = programFile;
 
@@ -37,11 +35,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // ORLO_VERSION_TEXT: the build's version, the one its version block holds.
     textFormat(title, sizeof title, "Fenmarch %s Installation (Version %s)", "Orlo-Cast", ORLO_VERSION_TEXT);
 
-    const HRESULT com = CoInitialize(0);
+    // The window first (shown and painted unless hidden), then the special
+    // folders: its first picture does not need them, and resolving them loads
+    // SHELL32.DLL. Whatever uses them runs from the message loop, the
+    // unattended run too (WM_CREATE posts it). COM is started where it is
+    // used: by the first link the window opens, and by the install procedure
+    // for the shortcuts.
+    const HWND window = createMainWindow(instance, title);
+    resolveSpecialFolders();
     int exitCode = -1;
     // Without a window nothing could ever post the quit message: end at
     // once, like the other start-up failures.
-    if (createMainWindow(instance, title) != 0) {
+    if (window != 0) {
         MSG message;
         while (GetMessageA(&message, 0, 0, 0) > 0) {
             TranslateMessage(&message);
@@ -52,6 +57,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     ReleaseMutex(mutex);
     CloseHandle(mutex);
-    if (com == S_OK) CoUninitialize();
+    if (installerState.comStarted && installerState.comResult == S_OK) uninitializeCom();
     return exitCode;
 }

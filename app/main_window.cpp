@@ -2,9 +2,6 @@
 // install worker and unattended runs.
 #include "app/main_window.h"
 
-#include <objbase.h>
-#include <shellapi.h>
-
 #include "package/package.h"
 #include "platform/bounded_text.h"
 #include "platform/platform_ops.h"
@@ -39,7 +36,7 @@ void decideAlreadyInstalled() {
 
 LRESULT onCreate(HWND window) {
     state->window = window;
-    loadPaintResources(state);
+    if (!hiddenMode) needPaintResources(state);
     state->osClass = classifyOs();
     const DWORD length = GetModuleFileNameA(state->instance, state->modulePath, sizeof state->modulePath);
     // A path cut at the buffer's size is not a path: treat it as unknown.
@@ -106,6 +103,7 @@ LRESULT onDestroy(HWND window) {
 }
 
 LRESULT onPaint(HWND window) {
+    needPaintResources(state);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     paintWindow(state, dc);
@@ -122,6 +120,7 @@ LRESULT onKeyDown(HWND window, WPARAM key) {
 LRESULT onTimer(HWND window, WPARAM timer) {
     if (timer != BLINK_TIMER_ID || InterlockedCompareExchange(&state->busy, 0, 0) == 0) return 0;
     state->blinkCount++;
+    needPaintResources(state);
     HDC dc = GetDC(window);
     drawBusyBox(state, dc, state->blinkCount & 1);
     ReleaseDC(window, dc);
@@ -129,12 +128,17 @@ LRESULT onTimer(HWND window, WPARAM timer) {
 }
 
 LRESULT onMouseMove(LPARAM position) {
-    if (highWordSigned(position) < state->bitmapHeight) SetCursor(state->handCursor);
+    needPaintResources(state);
+    if (highWordSigned(position) >= state->bitmapHeight) return 0;
+    // Loaded by the first move over the picture, not before the window is shown.
+    if (state->handCursor == 0) state->handCursor = LoadCursorA(0, (LPCSTR)IDC_HAND);
+    SetCursor(state->handCursor);
     return 0;
 }
 
 LRESULT onLeftButtonDown(HWND window, LPARAM position) {
     if (InterlockedCompareExchange(&state->busy, 0, 0) != 0) return 0;
+    needPaintResources(state);
     const int x = lowWordSigned(position), y = highWordSigned(position);
     const RECT& r = state->buttonRect;
     if (r.left < x && x < r.right && r.top < y && y < r.bottom)
@@ -154,7 +158,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_CLOSE:
             if (InterlockedCompareExchange(&state->busy, 0, 0) == 0) postDestroy(state);
             return 0;
-        case WM_ERASEBKGND: drawBackground((HDC)wParam, 0, 0, state->backgroundBitmap); return 1;
+        case WM_ERASEBKGND:
+            needPaintResources(state);
+            drawBackground((HDC)wParam, 0, 0, state->backgroundBitmap);
+            return 1;
         case WM_KEYDOWN: return onKeyDown(window, wParam);
         case WM_COMMAND: return onCommand(wParam, lParam);
         case WM_TIMER: return onTimer(window, wParam);
@@ -194,6 +201,7 @@ HWND createMainWindow(HINSTANCE instance, const char* title) {
 }
 
 void runButtonAction(InstallerState* record, HWND window) {
+    needPaintResources(record);
     HDC dc = GetDC(window);
     drawActionButton(record, dc, 1);
     ReleaseDC(window, dc);
@@ -235,9 +243,7 @@ int startInstallWorker(InstallerState* record, int wait) {
 DWORD WINAPI installWorkerMain(LPVOID parameter) {
     InstallerState* record = (InstallerState*)parameter;
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-    const HRESULT com = CoInitialize(0);
     record->workerResult = runInstall(record);
-    if (com == S_OK) CoUninitialize();
     InterlockedExchange(&record->busy, 0);
     return 0;
 }
@@ -253,6 +259,11 @@ void openStoredLink(InstallerState* record, const unsigned char* stored, int len
     if (length >= 512) return;
     copyBlock(link, stored, (uint32_t)length);
     scrambleLinkBytes(LINK_SEED, (uint8_t*)link, (uint32_t)length);
-    ShellExecuteA(record->window, "open", link, 0, 0, SW_SHOW);
+    // The shell may hand the link to COM servers of its own.
+    if (!record->comStarted) {
+        record->comStarted = 1;
+        record->comResult = initializeCom();
+    }
+    openWithShell(record->window, link);
     zeroBlock(link, sizeof link);
 }

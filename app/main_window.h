@@ -46,6 +46,10 @@ extern const int COMPLETION_LINK_LENGTH;
 
 // ---- Painting --------------------------------------------------------------
 
+// loadPaintResources, once, the first time drawing or the picture's size is
+// needed: a shown window at its creation, a hidden one only if it is ever
+// drawn on or told to act (its creation then loads no picture and no font).
+void needPaintResources(InstallerState* state);
 void loadPaintResources(InstallerState* state);
 int releasePaintResources(InstallerState* state);
 void drawBackground(HDC dc, int x, int y, HBITMAP bitmap);

@@ -54,7 +54,12 @@ void loadPaintResources(InstallerState* state) {
         zeroBlock(&bitmap, sizeof bitmap);
     state->bitmapWidth = bitmap.bmWidth;
     state->bitmapHeight = bitmap.bmHeight;
-    state->handCursor = LoadCursorA(0, (LPCSTR)IDC_HAND);
+}
+
+void needPaintResources(InstallerState* state) {
+    if (state->paintResourcesLoaded) return;
+    state->paintResourcesLoaded = 1;
+    loadPaintResources(state);
 }
 
 int releasePaintResources(InstallerState* state) {

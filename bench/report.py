@@ -7,6 +7,7 @@ or fails.
 import collections
 import json
 import os
+import re
 import statistics
 import sys
 
@@ -47,7 +48,7 @@ def fmt(t, digits=2):
 
 
 machine = kv(os.path.join(res, "machine.txt"))
-sizes = {k: int(v) for k, v in kv(os.path.join(res, "sizes.txt")).items()}
+sizes = {k: int(v) for k, v in kv(os.path.join(res, "sizes.txt")).items() if v.isdigit()}
 lines = []
 w = lines.append
 
@@ -145,19 +146,21 @@ if os.path.exists(path):
             win[p[0]] = fields(line)
     if win:
         w("The same core built for i686 with MinGW-w64, timed with QueryPerformanceCounter under Wine, "
-          "ms per package. With `-Os`, as the installer is built, `unpackPackageImage` keeps the three "
-          "passes (the two-lane code is compiled only where the build is not optimised for size); "
-          "with `-O2` it makes the single pass:")
+          "ms per package: with the installer's code generation now (`-Oz`, arguments pushed, no frame "
+          "pointer, 4-byte stack alignment), with the `-Os` it had before, and with `-O2`. Optimised for "
+          "size, `unpackPackageImage` keeps the three passes (the two-lane code is compiled only where "
+          "the build is not optimised for size); with `-O2` it makes the single pass. This is what the "
+          "installer's extraction costs for the package:")
         w("")
-        w("| figure | `-Os` (the installer) | `-O2` |")
-        w("|---|---|---|")
+        w("| figure | `-Oz` (the installer now) | `-Os` (before) | `-O2` |")
+        w("|---|---|---|---|")
         for key, label in [("unpack", "`unpackPackageImage`"), ("three_passes", "three passes (reference order)"),
                            ("md5", "`md5Digest`, one pass")]:
             cells = []
-            for opt in ("Os", "O2"):
+            for opt in ("Oz", "Os", "O2"):
                 f = win.get(f"win32_{opt}_{key}")
                 cells.append(f"{f['median_ms']:.2f} ({f['min_ms']:.2f} – {f['max_ms']:.2f})" if f else "–")
-            w(f"| {label} | {cells[0]} | {cells[1]} |")
+            w(f"| {label} | {' | '.join(cells)} |")
         w("")
         w("15 runs each.")
         w("")
@@ -169,35 +172,61 @@ inst, pkg, stub = sizes["installer"], sizes["package"], sizes["nsis_stub"]
 bitmap = sizes["bitmap_file"] - 14  # a BITMAP resource is the .bmp file without its 14-byte file header
 over = inst - pkg
 over_nb = over - bitmap
+before_ref = kv(os.path.join(res, "sizes.txt")).get("before_ref")
 w("| | bytes |")
 w("|---|---|")
 w(f"| OrloCastSetup.exe (MinSizeRel, with the benchmark package) | {inst:,} |")
 w(f"| package (resource RCDATA 100) | {pkg:,} |")
 w(f"| overhead = installer − package | {over:,} |")
 w(f"| of which the 900 × 424 24-bit background bitmap (resource 101) | {bitmap:,} |")
-w(f"| overhead without the bitmap | {over_nb:,} |")
+w(f"| **overhead without the bitmap** | **{over_nb:,}** (aim: ≤ 32,768) |")
 w(f"| NSIS x86 stub: empty script, `SetCompress off` | {stub:,} |")
 w(f"| NSIS installer of the same three files, uncompressed / LZMA | {sizes['nsis_none']:,} / {sizes['nsis_lzma']:,} |")
 w("")
-w(f"Overhead / NSIS stub: **{over / stub:.2f}** with the bitmap, **{over_nb / stub:.2f}** without it "
-  "(aim: ≤ 0.5).")
+w(f"Overhead / NSIS stub: **{over / stub:.2f}** with the bitmap, **{over_nb / stub:.2f}** without it.")
 w("")
-secs = [(k[len("section"):], v) for k, v in sizes.items() if k.startswith("section")]
-w("What the overhead without the bitmap is made of, largest first (virtual sizes of the "
-  "installer's sections; `.rsrc` less the package and the bitmap is the icon, the manifest, the "
-  "version block and the resource directory; the rest is headers and file alignment):")
-w("")
-parts = [(n, v) for n, v in secs if n != ".rsrc" and n != ".bss"]
-parts.append((".rsrc without package and bitmap", sizes.get("section.rsrc", 0) - pkg - bitmap))
-parts.append(("headers and alignment", over_nb - sum(v for _, v in parts)))
-w("| part | bytes |")
-w("|---|---|")
-for n, v in sorted(parts, key=lambda x: -x[1]):
-    w(f"| `{n}` | {v:,} |")
-w("")
-w("Sections of the installer (virtual sizes, bytes): " +
-  ", ".join(f"`{n}` {v:,}" for n, v in secs) + ". "
-  "`.rsrc` holds the package, the bitmap, the icon, the manifest and the version block.")
+
+
+def parts_of(prefix, installer):
+    """The overhead without the bitmap, part by part: virtual sizes of the sections (.rsrc less the
+    package and the bitmap: the icon, the manifest, the version block, the resource directory; .bss
+    costs no bytes in the file), the rest being headers and file alignment."""
+    secs = {k[len(prefix):]: v for k, v in sizes.items() if k.startswith(prefix)}
+    parts = {n: v for n, v in secs.items() if n not in (".rsrc", ".bss")}
+    parts[".rsrc less package and bitmap"] = secs.get(".rsrc", 0) - pkg - bitmap
+    parts["headers and file alignment"] = installer - pkg - bitmap - sum(parts.values())
+    return parts, secs
+
+
+now_parts, now_secs = parts_of("section", inst)
+if before_ref:
+    before_inst = sizes["before_installer"]
+    before_parts, before_secs = parts_of("before_section", before_inst)
+    w(f"The overhead without the bitmap part by part, before (the installer as it was at commit "
+      f"{before_ref}, built here with the same package) and now. Virtual sizes of the sections, "
+      "bytes; `.rsrc` less the package and the bitmap is the icon, the manifest, the version "
+      "block and the resource directory; the rest is headers and file alignment. Now the code, "
+      "the constants and the import tables share one read-only `.text`, and `.bss` (zero-filled, "
+      "no bytes in the file) is the one writable section:")
+    w("")
+    w("| part | before | now |")
+    w("|---|---|---|")
+    names = sorted(set(before_parts) | set(now_parts), key=lambda n: -max(before_parts.get(n, 0), now_parts.get(n, 0)))
+    for n in names:
+        cell = lambda parts: f"{parts[n]:,}" if n in parts else "–"
+        w(f"| `{n}` | {cell(before_parts)} | {cell(now_parts)} |")
+    w(f"| **overhead without the bitmap** | **{before_inst - pkg - bitmap:,}** | **{over_nb:,}** |")
+    w("")
+    w("Sections before: " + ", ".join(f"`{n}` {v:,}" for n, v in before_secs.items()) + ". Now: " +
+      ", ".join(f"`{n}` {v:,}" for n, v in now_secs.items()) + ".")
+else:
+    w("The overhead without the bitmap part by part (virtual sizes; `.rsrc` less the package and the "
+      "bitmap is the icon, the manifest, the version block and the resource directory):")
+    w("")
+    w("| part | bytes |")
+    w("|---|---|")
+    for n, v in sorted(now_parts.items(), key=lambda x: -x[1]):
+        w(f"| `{n}` | {v:,} |")
 w("")
 
 # ---------------------------------------------------------------- wine
@@ -211,7 +240,10 @@ for line in list(open(os.path.join(res, "wine.tsv")))[1:]:
     f["present"] = p[4] if len(p) > 4 else ""
     rows[(system, rnd)][phase] = f
 
-systems = [("ours", "OrloCastSetup.exe"), ("nsis-none", "NSIS, uncompressed"), ("nsis-lzma", "NSIS, LZMA (solid)")]
+systems = [("ours", "OrloCastSetup.exe")]
+if any(system == "before" for system, _ in rows):
+    systems.append(("before", f"OrloCastSetup.exe before ({before_ref})"))
+systems += [("nsis-none", "NSIS, uncompressed"), ("nsis-lzma", "NSIS, LZMA (solid)")]
 net = {}
 raw = {}
 floors = []
@@ -249,7 +281,7 @@ nrounds = net["ours"][0][3]
 w("## 3. Install and removal under Wine")
 w("")
 w(f"{nrounds} rounds; in each round every installer gets a fresh 32-bit prefix (a copy of one made by "
-  "`wineboot`), in the order ours, NSIS uncompressed, NSIS LZMA. A small Win32 driver starts each "
+  "`wineboot`), in the order " + ", ".join(label for _, label in systems) + ". A small Win32 driver starts each "
   "program with CreateProcess and times it to its exit with QueryPerformanceCounter. Install: "
   "`OrloCastSetup.exe -h -i` against `setup.exe /S`; removal: the installed copy's `-h -u` against "
   "`uninst.exe /S _?=<folder>` (synchronous). The NSIS script (`bench/orlocast_bench.nsi`) does "
@@ -292,32 +324,159 @@ for s, label in systems:
     m = mem[s]
     w(f"| {label} | {fmt(m, 1)} | {m[0] - noop_mem[0]:.1f} |")
 w("")
+w(f"Ours / NSIS uncompressed, medians: **{mem['ours'][0]:.1f} / {mem['nsis-none'][0]:.1f} MiB = "
+  f"{mem['ours'][0] / mem['nsis-none'][0]:.2f}** (aim: ≤ 1).")
+w("")
+w("What the install holds at its peak, and why it is lower now: under Wine the whole image is read "
+  "into the process's memory when it starts (its sections are not page-aligned in the file, so "
+  "Wine cannot map them): 3.7 MiB, the package and the picture among them, from the first "
+  "instruction to the last. What comes on top is what decides the peak. A hidden window loads "
+  "no picture and no fonts (they were 1.4 MiB: the picture converted for the screen). The "
+  "extraction descrambles the package in place and then hands its pages back (`MEM_RESET`), "
+  "and the install starts COM, whose libraries (OLE32, COMBASE, RPCRT4, SHELL32's link object) "
+  "take about 2 MiB, only after that, for the shortcuts: the two never meet. The install still "
+  "runs on its worker thread, which costs Wine about 1 MiB of stack that it touches whatever the "
+  "thread's size.")
+w("")
 
 # ---------------------------------------------------------------- startup
 st = collections.defaultdict(list)
+passes = collections.defaultdict(dict)
 for line in list(open(os.path.join(res, "startup.tsv")))[1:]:
     p = line.rstrip("\n").split("\t")
     if len(p) >= 3:
         v = fields(p[2]).get("window_ms")
         if v is not None and v >= 0:
             st[p[1]].append(v)
+            passes[p[0]][p[1]] = v
+# Each start less the bare window's start of the same pass (same prefix, moments apart).
+paired = collections.defaultdict(list)
+for starts in passes.values():
+    for program, v in starts.items():
+        if program != "bare" and "bare" in starts:
+            paired[program].append(v - starts["bare"])
 w("## 5. Start-up")
 w("")
 w("Time from CreateProcess to the first painted main window under Wine and Xvfb: the driver polls "
   "every millisecond for a visible top-level window of the program's class with no pending paint "
   "region (its first WM_PAINT done), then closes it. Interactive start in a fresh prefix, product "
-  "not installed. Beside it, the same for a bare Win32 window of the same size that only fills "
-  "itself with one colour (`bench/wine/bare_window.cpp`), in the same prefix just before. One "
-  "unmeasured bare window opens and closes first in each prefix: the first window of a Wine "
-  "prefix pays once for starting Wine's display driver (about 200 ms here), which a desktop "
-  "that already runs has paid.")
+  "not installed. The floor is a bare Win32 window of the same size that only fills itself with "
+  "one colour (`bench/wine/bare_window.cpp`), started in the same prefix: each round has a fresh "
+  "prefix, opens and closes one bare window first (the first window of a Wine prefix pays once "
+  "for starting Wine's display driver, about 200 ms here, which a desktop that already runs has "
+  "paid), then starts each program five times, in an order that turns with the round and runs "
+  f"backwards every other time ({len(st['bare'])} starts of each). Beside the difference of the "
+  "medians, the median of the paired differences: each start less the bare window's start of the "
+  "same pass, moments apart in the same prefix, which takes out what other work on the machine "
+  "does to a whole round.")
 w("")
-w("| ms | to the first painted window |")
-w("|---|---|")
-w(f"| OrloCastSetup.exe (`FMOrlo-Cast0Installer0MainWindow0`) | {fmt(mmm(st['ours']), 1)} |")
-w(f"| bare window | {fmt(mmm(st['bare']), 1)} |")
-w(f"| difference of the medians | {mmm(st['ours'])[0] - mmm(st['bare'])[0]:.1f} |")
+w("| ms | to the first painted window | after the bare window's: difference of medians | median of paired differences |")
+w("|---|---|---|---|")
+bare = mmm(st["bare"])
+w(f"| bare window (the floor) | {fmt(bare, 1)} | | |")
+w(f"| OrloCastSetup.exe | {fmt(mmm(st['ours']), 1)} | **{mmm(st['ours'])[0] - bare[0]:+.1f}** (aim: ≤ +17) | "
+  f"{mmm(paired['ours'])[0]:+.1f} |")
+if st.get("before"):
+    w(f"| OrloCastSetup.exe before ({before_ref}) | {fmt(mmm(st['before']), 1)} | "
+      f"{mmm(st['before'])[0] - bare[0]:+.1f} | {mmm(paired['before'])[0]:+.1f} |")
 w("")
+
+
+def trace(program):
+    """Milestones of one traced start: ms from the driver's CreateProcessA to each call of the
+    program's main thread (first call, first return), and the libraries it loaded on the way."""
+    path = os.path.join(res, f"trace-{program}.txt")
+    if not os.path.exists(path):
+        return None
+    t0, tid, calls, loaded = None, None, [], []
+    exe = {"bare": "bare_window.exe", "ours": "OrloCastSetup.exe", "before": "OrloCastSetup-before.exe"}[program]
+    for line in open(path):
+        m = re.match(r"(\d+\.\d+):(\w+):(.*)", line)
+        if not m:
+            continue
+        t, thread, rest = float(m.group(1)), m.group(2), m.group(3)
+        if t0 is None and re.search(r"Call kernel32\.CreateProcessA", rest, re.I):
+            t0 = t
+        if t0 is None:
+            continue
+        lib = re.search(r'Loaded L"([^"]*)"', rest)
+        if lib and tid is None and lib.group(1).lower().endswith("\\" + exe.lower()):
+            tid = thread
+            calls.append(("loaded", "", (t - t0) * 1000))
+        elif lib and thread == tid:
+            loaded.append((lib.group(1).split("\\")[-1], (t - t0) * 1000))
+        c = re.search(r"(Call|Ret)\s+\w+\.(\w+)", rest)
+        if c and thread == tid:
+            calls.append((c.group(1), c.group(2), (t - t0) * 1000))
+    return calls, loaded
+
+
+def first(calls, kind, name):
+    return next((t for k, n, t in calls if k == kind and n == name), None)
+
+
+traces = {p: trace(p) for p in ("bare", "before", "ours")}
+if traces["ours"]:
+    w("Where the time goes: one start of each, traced by Wine (the relay of the calls below on the "
+      "program's main thread, and the libraries as they load), ms after the driver's CreateProcess. "
+      "One start each, so a few ms either way are noise; the rounds above give the figure.")
+    w("")
+    shown = [p for p in ("bare", "before", "ours") if traces[p]]
+    w("| ms after CreateProcess | " + " | ".join({"bare": "bare window", "before": f"before ({before_ref})",
+                                                  "ours": "now"}[p] for p in shown) + " |")
+    w("|---|" + "---|" * len(shown))
+    rows_ = [
+        ("program file mapped (Wine reads the whole image)", lambda c: first(c, "loaded", "")),
+        ("its first call (imported libraries loaded and started)", lambda c: next((t for k, n, t in c if k == "Call"), None)),
+        ("window class registered (Wine's display driver started)", lambda c: first(c, "Ret", "RegisterClassA")),
+        ("fonts and picture loaded (in WM_CREATE)", lambda c: first(c, "Ret", "LoadBitmapA")),
+        ("window created (CreateWindowExA returned)", lambda c: first(c, "Ret", "CreateWindowExA")),
+        ("first WM_PAINT done (EndPaint returned)", lambda c: first(c, "Ret", "EndPaint")),
+    ]
+    for label, get in rows_:
+        cells = []
+        for p in shown:
+            t = get(traces[p][0])
+            cells.append(f"{t:.0f}" if t is not None else "–")
+        w(f"| {label} | " + " | ".join(cells) + " |")
+    w("")
+    for p in shown:
+        calls, loaded = traces[p]
+        painted = first(calls, "Ret", "EndPaint")
+        libs = [n for n, t in loaded if painted is None or t <= painted]
+        who = {"bare": "the bare window", "before": f"the installer at {before_ref}", "ours": "the installer now"}[p]
+        w(f"Libraries loaded by {who} until its first picture: {', '.join(libs) if libs else 'none'}.")
+        w("")
+w("""What the installer did before its first picture that the bare window does not, as traced
+while working on it (single traced starts; the table above gives the same milestones for the
+build at hand):
+
+- Before its first instruction, Wine loaded and started every imported library. The installer
+  imported OLE32 and SHELL32, which bring RPCRT4, COMBASE, SHCORE and SHLWAPI: about 8 ms of
+  loading and 20 ms of their start-up code, the largest part. Now neither is imported: SHELL32
+  is loaded from the system folder by the call that needs it, OLE32 by COM's first use (a link
+  opened, or the shortcuts of an install). Wine itself loads OLE32 with its dependencies while
+  it shows a window, the bare one too, so they still appear in the lists above, after the
+  window's creation.
+- Before the window, it resolved the six special folders (loading SHELL32 by name) and started
+  COM; the first picture needs neither. Now the folders are resolved just after the window is
+  created and painted, before the message loop, which is where everything that uses them runs;
+  COM starts where it is used.
+- In WM_CREATE: the fonts (under 1 ms), the picture converted for the screen (`LoadBitmapA`,
+  about 2 ms), the hand cursor (about 2 ms: now loaded by the first mouse move over the
+  picture), and the installed product's check, which asks SHELL32 for Program Files (about
+  3 ms, loading SHELL32: it decides the button's label, so it stays before the picture).
+- Painting itself (the picture, three lines of text, the button) takes 1 to 2 ms.
+- Wine's own share is the same for both programs: starting the process (35 to 60 ms here),
+  starting the display driver at the first window call (15 to 25 ms; the installer pays it in
+  its check for a running product, the bare window in `RegisterClassA`), creating and showing
+  the window (about 30 ms).
+- The installer's image is 3.8 MB, which Wine reads whole at start because the resources'
+  place in the file is not page-aligned: a build whose resources were (padded to a page)
+  started and ended, with the lock held by another copy, 6 ms sooner (medians of 20 starts:
+  39.3 against 45.3 ms). The padding would cost up to 4 KB of file (3.6 KB for this code), so
+  the resources stay where they are.
+""")
 
 text = "\n".join(lines) + "\n"
 os.makedirs(os.path.dirname(os.path.abspath(doc)), exist_ok=True)

@@ -22,11 +22,27 @@ add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURC
 
 add_library(orlo_pure STATIC ${ORLO_PURE_SOURCES})
 target_include_directories(orlo_pure PUBLIC ${CMAKE_SOURCE_DIR})
-# Installer code: small, no unwind tables (there are no exceptions to unwind),
-# and no -fdata-sections, with which MinGW places zero-filled records such as
-# the installer state in .data instead of .bss, costing their full size in
-# the file.
-set(ORLO_SIZE_FLAGS -Os -ffunction-sections -fno-asynchronous-unwind-tables -fno-ident)
+# Installer code: small (-Oz, GCC's smallest; the digest and descrambling
+# loops run as fast as with -Os), no unwind tables (there are no exceptions
+# to unwind), and no -fdata-sections, with which MinGW places zero-filled
+# records such as the installer state in .data instead of .bss, costing
+# their full size in the file.
+# Call arguments are pushed (a push is 1 to 5 bytes, the default store to
+# [esp+n] 4 to 8), which GCC allows only without its stack-probe call; the
+# probe comes back inline: a frame of a page or more touches its pages one
+# after the other from the top, as the stack's guard page needs
+# (-fstack-clash-protection). Smaller frames are not probed, as before: the
+# call into them touched the page above.
+# No frame pointer, and the stack kept at the 4-byte alignment that 32-bit
+# Windows gives (GCC otherwise pads every call's arguments to 16 bytes);
+# locals that need more are aligned by the function that holds them.
+# Link-time optimisation: the installer is optimised as one program at its
+# link (functions used once are inlined, local ones take their arguments in
+# registers). The objects carry machine code too, which the Windows tests,
+# linked without it, use.
+set(ORLO_SIZE_FLAGS -Oz -ffunction-sections -fno-asynchronous-unwind-tables -fno-ident
+    -mno-accumulate-outgoing-args -mno-stack-arg-probe -fstack-clash-protection -flto -ffat-lto-objects
+    -fomit-frame-pointer -mpreferred-stack-boundary=2)
 target_compile_options(orlo_pure PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
 
 # Win32 layer of every subsystem.
@@ -59,7 +75,7 @@ target_sources(orlo_win32 PRIVATE ${ORLO_LINKS_HEADER})
 target_include_directories(orlo_win32 PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_include_directories(orlo_win32 PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(orlo_win32 PRIVATE ${ORLO_STRICT_FLAGS} ${ORLO_SIZE_FLAGS})
-target_link_libraries(orlo_win32 PUBLIC orlo_pure ole32 uuid shell32 gdi32 user32 ntdll)
+target_link_libraries(orlo_win32 PUBLIC orlo_pure uuid gdi32 user32 ntdll)
 
 # The installer's version: four numbers of 0 to 65535, in the version
 # block (fixed and string parts) and in the window title's text.

@@ -25,6 +25,8 @@ struct LoadedImage {
     uint32_t relocationSize;
     const uint8_t* sections;  // the section table, 40 bytes an entry
     uint32_t sectionCount;
+    uint32_t addressTable;  // the import address table, which the loader fills
+    uint32_t addressTableSize;
     ImageFileReader read;
     void* context;
 };
@@ -77,6 +79,19 @@ int rangeMatches(const LoadedImage* image, uint32_t rva, uint32_t offset, uint32
     return 1;
 }
 
+// The same for the bytes of a section, but for those of the import address
+// table: the loader writes the imported functions' addresses there, also
+// where the table lies in a read-only section (it makes the table writable
+// while it binds).
+int sectionMatches(const LoadedImage* image, uint32_t rva, uint32_t offset, uint32_t length) {
+    if (rva > image->size || length > image->size - rva) return 0;
+    const uint32_t end = rva + length, hole = image->addressTable, holeEnd = hole + image->addressTableSize;
+    if (image->addressTableSize == 0 || hole >= end || holeEnd <= rva) return rangeMatches(image, rva, offset, length);
+    const uint32_t before = hole > rva ? hole - rva : 0, after = holeEnd < end ? end - holeEnd : 0;
+    return rangeMatches(image, rva, offset, before) &&
+           rangeMatches(image, end - after, offset + (length - after), after);
+}
+
 // The same for an address range given by the image (a directory), found in
 // the raw bytes of the section that holds it.
 int directoryMatches(const LoadedImage* image, uint32_t rva, uint32_t length) {
@@ -111,6 +126,8 @@ int imageMatchesFile(const uint8_t* image, uint32_t loadedBase, ImageFileReader 
     loaded.delta = 0;
     loaded.relocations = 0;
     loaded.relocationSize = 0;
+    loaded.addressTable = 0;
+    loaded.addressTableSize = 0;
     if (headerSize > loaded.size || optional + optionalSize + 40 * loaded.sectionCount > headerSize) return 0;
 
     // The loader may write the base it chose into the header's ImageBase.
@@ -128,6 +145,10 @@ int imageMatchesFile(const uint8_t* image, uint32_t loadedBase, ImageFileReader 
     if (relocationRva > loaded.size || relocationSize > loaded.size - relocationRva) return 0;
     loaded.relocations = image + relocationRva;
     loaded.relocationSize = relocationSize;
+    const uint32_t table = le32(directories + 12 * 8), tableSize = le32(directories + 12 * 8 + 4);
+    if (table > loaded.size || tableSize > loaded.size - table) return 0;
+    loaded.addressTable = table;
+    loaded.addressTableSize = tableSize;
 
     // Every section the program cannot write to, as the loader mapped it
     // from the file (the rest of a section is zero-filled memory).
@@ -136,15 +157,14 @@ int imageMatchesFile(const uint8_t* image, uint32_t loadedBase, ImageFileReader 
         const uint32_t virtualSize = le32(s + 8), raw = le32(s + 16);
         const uint32_t mapped = virtualSize != 0 && virtualSize < raw ? virtualSize : raw;
         if (le32(s + 36) & 0x80000000u) continue;  // IMAGE_SCN_MEM_WRITE
-        if (!rangeMatches(&loaded, le32(s + 12), le32(s + 20), mapped)) return 0;
+        if (!sectionMatches(&loaded, le32(s + 12), le32(s + 20), mapped)) return 0;
     }
     // The resources (the package among them) wherever they lie: nothing
     // writes them before extraction, which comes after this check.
     if (!directoryMatches(&loaded, le32(directories + 2 * 8), le32(directories + 2 * 8 + 4))) return 0;
-    // The import directory but for its address table, which the loader
-    // fills in: the same functions of the same libraries.
+    // The import directory but for its address table: the same functions of
+    // the same libraries.
     const uint32_t imports = le32(directories + 1 * 8), importSize = le32(directories + 1 * 8 + 4);
-    const uint32_t table = le32(directories + 12 * 8), tableSize = le32(directories + 12 * 8 + 4);
     if (table >= imports && table - imports <= importSize && tableSize <= importSize - (table - imports))
         return directoryMatches(&loaded, imports, table - imports) &&
                directoryMatches(&loaded, table + tableSize, importSize - (table - imports) - tableSize);

@@ -147,8 +147,9 @@ typedef int (*ImageFileReader)(void* context, uint32_t offset, void* buffer, uin
 // 1 when the file that read reads holds the image loaded at image, whose
 // first byte lies at address loadedBase: byte for byte the headers (but for
 // ImageBase, where the loader may write the base it chose), every section
-// that is not writable, the resources and the import directory but for its
-// address table, where each place the image's relocation table names holds
+// that is not writable, the resources and the import directory, each but for
+// the import address table (the loader fills it, also where it lies in a
+// read-only section), where each place the image's relocation table names holds
 // the file's value moved by the difference between the two bases. Writable
 // sections (data the program has changed since) and bytes that are never
 // loaded (a signature, padding) are not compared. 0 at the first difference,

@@ -6,6 +6,7 @@
 #define ORLO_PLATFORM_PLATFORM_OPS_H
 
 #include <windows.h>
+#include <objbase.h>
 
 #include "platform/os_class.h"
 
@@ -120,6 +121,26 @@ HRESULT createShortcut(const char* target, HANDLE folder, const char* name, cons
 
 // Deletes folder\name.LNK (deleteFileInFolder). Non-zero when it was deleted.
 int deleteShortcut(const char* folder, int owner, const char* name);
+
+// ---- COM and the shell, loaded when first used -------------------------------
+
+// OLE32.DLL and SHELL32.DLL are not imported: each is loaded from the system
+// folder (systemCalls.loadSystemLibrary) by the first call that needs it.
+// Where the library or its function cannot be found, the call answers as
+// failed (E_FAIL; openWithShell does nothing) and the next call tries again.
+
+// CoInitialize(0) for the calling thread; S_OK, S_FALSE or a failure.
+HRESULT initializeCom();
+// CoUninitialize for the calling thread.
+void uninitializeCom();
+// CoCreateInstance of an in-process server; *object is 0 on failure.
+HRESULT createComObject(REFCLSID type, REFIID interfaceId, void** object);
+// CreateStreamOnHGlobal: a stream over memory of its own, freed with it.
+HRESULT createMemoryStream(IStream** stream);
+// GetHGlobalFromStream: the memory of a stream made by createMemoryStream.
+HRESULT memoryOfStream(IStream* stream, HGLOBAL* memory);
+// ShellExecuteA with the verb "open", shown normally; the result is not known.
+void openWithShell(HWND owner, const char* file);
 
 // ---- System probes ---------------------------------------------------------
 

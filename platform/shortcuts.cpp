@@ -19,7 +19,7 @@ HRESULT saveLink(IShellLinkA* link, HANDLE folder, const char* fileName) {
     HRESULT status = link->QueryInterface(IID_IPersistStream, (void**)&persist);
     if (FAILED(status)) return status;
     IStream* stream = 0;
-    status = CreateStreamOnHGlobal(0, TRUE, &stream);
+    status = createMemoryStream(&stream);
     if (SUCCEEDED(status)) {
         status = persist->Save(stream, TRUE);
         ULARGE_INTEGER end;
@@ -27,7 +27,7 @@ HRESULT saveLink(IShellLinkA* link, HANDLE folder, const char* fileName) {
         here.QuadPart = 0;
         HGLOBAL memory = 0;
         if (SUCCEEDED(status) && SUCCEEDED(stream->Seek(here, STREAM_SEEK_CUR, &end)) &&
-            SUCCEEDED(GetHGlobalFromStream(stream, &memory))) {
+            SUCCEEDED(memoryOfStream(stream, &memory))) {
             const void* bytes = GlobalLock(memory);
             if (bytes == 0 || !writeFileInFolder(folder, fileName, bytes, end.LowPart))
                 status = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
@@ -50,7 +50,7 @@ HRESULT createShortcut(const char* target, HANDLE folder, const char* name, cons
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
     IShellLinkA* link = 0;
-    HRESULT status = CoCreateInstance(CLSID_ShellLink, 0, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link);
+    HRESULT status = createComObject(CLSID_ShellLink, IID_IShellLinkA, (void**)&link);
     if (FAILED(status)) return status;
 
     // The folder that holds the target: cut at its last backslash (a target

@@ -3,16 +3,20 @@
 # and prints a report, which it also writes into docs/benchmarks.md:
 #   1. the extraction core, native (Google Benchmark), with OpenSSL's MD5 as
 #      the reference, and the same core as the installer is built, under Wine;
-#   2. the installer's size overhead against the NSIS x86 stub;
+#   2. the installer's size overhead against the NSIS x86 stub, section by
+#      section, now and as it was at an earlier commit ("before");
 #   3. unattended install and removal under Wine against NSIS installers of
 #      the same three files (uncompressed and LZMA), less Wine's start-up;
 #   4. the installer's peak working set during an unattended install;
-#   5. time from process start to the first painted window.
+#   5. time from process start to the first painted window, against a bare
+#      window of the same size, and one start of each traced call by call.
 #
 #   scripts/bench.sh [BUILD_DIR]          (default: build-bench)
 #   ORLO_BENCH_ROUNDS=9     Wine rounds (each: a fresh prefix per installer)
 #   ORLO_BENCH_REPS=11      Google Benchmark repetitions
 #   ORLO_BENCH_DOC=path     where the report goes (default docs/benchmarks.md)
+#   ORLO_BENCH_BEFORE=068bacc  the commit whose installer is "before" (built
+#                           from this clone's history); empty: none
 #
 # Everything runs on this machine, under BUILD_DIR: its own Wine prefixes
 # and its own Xvfb display; no network. It prints figures and passes or
@@ -69,6 +73,24 @@ python3 "$here/bench/make_bench_files.py" "$win/product/Orlocast.exe" "$data/fil
 cmake --build "$win" --target OrloCastSetup >/dev/null
 installer="$win/app/OrloCastSetup.exe"
 
+# --- The installer as it was at an earlier commit, with the same package ---------
+before_ref=${ORLO_BENCH_BEFORE-068bacc}
+before=""
+if [ -n "$before_ref" ] && git -C "$here" cat-file -e "$before_ref^{commit}" 2>/dev/null; then
+  say "cross-building OrloCastSetup.exe as it was at $before_ref"
+  rm -rf "$build/before-src"
+  mkdir -p "$build/before-src"
+  git -C "$here" archive "$before_ref" | tar -x -C "$build/before-src"
+  cmake -S "$build/before-src" -B "$build/before-windows" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$build/before-src/cmake/mingw-i686.toolchain.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DORLO_PACK_EXE="$build/tools/orlo-pack" -DORLO_GEN_ASSETS_EXE="$build/tools/orlo-gen-assets" \
+    -DORLO_PACKAGE="$data/orlocast-bench.pkg" >/dev/null
+  cmake --build "$build/before-windows" --target OrloCastSetup >/dev/null
+  before="$build/before-windows/app/OrloCastSetup.exe"
+elif [ -n "$before_ref" ]; then
+  say "no commit $before_ref in this clone: no before figures"
+fi
+
 # --- Win32 helpers and the NSIS installers --------------------------------------
 tools="$build/wine-tools"
 mkdir -p "$tools"
@@ -76,9 +98,15 @@ i686-w64-mingw32-g++ -Os -s -mwindows -static-libgcc "$here/bench/wine/noop.cpp"
 i686-w64-mingw32-g++ -Os -s -mwindows -static-libgcc "$here/bench/wine/bare_window.cpp" -o "$tools/bare_window.exe"
 i686-w64-mingw32-g++ -O2 -s -static-libgcc -static-libstdc++ "$here/bench/wine/measure.cpp" \
   -o "$tools/measure.exe" -lpsapi
-# The extraction core with the installer's compiler, with its flags (-Os) and with -O2.
-for opt in Os O2; do
-  i686-w64-mingw32-g++ -std=c++17 -$opt -s -static -fno-exceptions -fno-rtti -I"$here" -DFLAVOUR="\"$opt\"" \
+# The extraction core with the installer's compiler: with the code generation
+# the installer has now (as cmake/windows.cmake gives it, less link-time
+# optimisation), with the -Os it had before, and with -O2.
+declare -A flavour=(
+  [Oz]="-Oz -mno-accumulate-outgoing-args -mno-stack-arg-probe -fstack-clash-protection -fomit-frame-pointer -mpreferred-stack-boundary=2"
+  [Os]="-Os" [O2]="-O2")
+for opt in Oz Os O2; do
+  # shellcheck disable=SC2086
+  i686-w64-mingw32-g++ -std=c++17 ${flavour[$opt]} -s -static -fno-exceptions -fno-rtti -I"$here" -DFLAVOUR="\"$opt\"" \
     "$here/bench/wine/unpack_win32.cpp" "$here/package/md5.cpp" "$here/package/scramble.cpp" \
     "$here/package/package_image.cpp" "$here/platform/bounded_text.cpp" -o "$tools/unpack_win32_$opt.exe"
 done
@@ -106,6 +134,12 @@ say "native benchmark ($reps repetitions)"
   echo "nsis_lzma=$(stat -c %s "$nsis/orlocast-nsis-lzma.exe")"
   i686-w64-mingw32-objdump -h "$installer" | awk '$1 ~ /^[0-9]+$/ {print $2, $3}' |
     while read -r name hex; do echo "section$name=$((16#$hex))"; done
+  if [ -n "$before" ]; then
+    echo "before_ref=$before_ref"
+    echo "before_installer=$(stat -c %s "$before")"
+    i686-w64-mingw32-objdump -h "$before" | awk '$1 ~ /^[0-9]+$/ {print $2, $3}' |
+      while read -r name hex; do echo "before_section$name=$((16#$hex))"; done
+  fi
 } >"$out/sizes.txt"
 
 # --- Wine: a private display, a template prefix, fresh copies of it ---------------
@@ -140,6 +174,7 @@ fresh_prefix() {
   cp "$template"/*.reg "$prefix"/
   mkdir -p "$prefix/drive_c/bench"
   cp "$tools/measure.exe" "$tools/noop.exe" "$tools/bare_window.exe" "$installer" "$nsis"/orlocast-nsis-*.exe "$prefix/drive_c/bench/"
+  [ -z "$before" ] || cp "$before" "$prefix/drive_c/bench/OrloCastSetup-before.exe"
   export WINEPREFIX="$prefix"
   wineserver -p
   wine 'C:\bench\noop.exe' >/dev/null 2>&1 || true   # starts Wine's services
@@ -155,16 +190,20 @@ installed() { [ -f "$prefix/drive_c/Program Files/FM/Orlo-Cast/Orlocast.exe" ] &
 
 dir='C:\Program Files\FM\Orlo-Cast'
 printf 'round\tsystem\tphase\tresult\tfiles_present\n' >"$out/wine.tsv"
-say "Wine install and removal: $rounds rounds of ours, NSIS uncompressed, NSIS LZMA"
+systems="ours${before:+ before} nsis-none nsis-lzma"
+say "Wine install and removal: $rounds rounds of $systems"
 for round in $(seq 1 "$rounds"); do
-  for system in ours nsis-none nsis-lzma; do
+  for system in $systems; do
     fresh_prefix "$system-$round"
     floor=$(measure 'C:\bench\noop.exe')
     case $system in
-      ours)
-        inst=$(measure 'C:\bench\OrloCastSetup.exe' -h -i); after_install=$(installed)
+      ours | before)
+        # The installer leaves its copy under the name it was started with.
+        name=OrloCastSetup.exe
+        [ "$system" = ours ] || name=OrloCastSetup-before.exe
+        inst=$(measure "C:\\bench\\$name" -h -i); after_install=$(installed)
         floor2=$(measure 'C:\bench\noop.exe')
-        rem=$(measure --cmd "\"$dir\\OrloCastSetup.exe\" -h -u"); after_removal=$(installed) ;;
+        rem=$(measure --cmd "\"$dir\\$name\" -h -u"); after_removal=$(installed) ;;
       nsis-*)
         inst=$(measure "C:\\bench\\orlocast-$system.exe" /S); after_install=$(installed)
         floor2=$(measure 'C:\bench\noop.exe')
@@ -178,22 +217,60 @@ for round in $(seq 1 "$rounds"); do
   done
 done
 
-say "start-up to the first painted window: $rounds rounds"
-printf 'round\tprogram\tresult\n' >"$out/startup.tsv"
+# The programs whose first painted window is timed: the bare window, ours,
+# and ours as it was before.
+program_file() {
+  case $1 in
+    bare) echo bare_window.exe ;;
+    ours) echo OrloCastSetup.exe ;;
+    before) echo OrloCastSetup-before.exe ;;
+  esac
+}
+program_class() { if [ "$1" = bare ]; then echo OrloBenchBareWindow; else echo FMOrlo-Cast0Installer0MainWindow0; fi; }
+start_program() { measure --window "$(program_class "$1")" "C:\\bench\\$(program_file "$1")"; }
+programs=(bare ours ${before:+before})
+say "start-up to the first painted window: $rounds rounds of ${programs[*]}"
+printf 'round.pass\tprogram\tresult\n' >"$out/startup.tsv"
 for round in $(seq 1 "$rounds"); do
   fresh_prefix "window-$round"
   # The first window of a prefix pays for Wine's display driver once; open
   # and close one bare window before measuring, as a desktop already runs.
-  measure --window OrloBenchBareWindow 'C:\bench\bare_window.exe' >/dev/null
-  printf '%s\tbare\t%s\n' "$round" "$(measure --window OrloBenchBareWindow 'C:\bench\bare_window.exe')" >>"$out/startup.tsv"
-  printf '%s\tours\t%s\n' "$round" "$(measure --window FMOrlo-Cast0Installer0MainWindow0 'C:\bench\OrloCastSetup.exe')" >>"$out/startup.tsv"
+  start_program bare >/dev/null
+  # Each five times; the order turns with the round and runs backwards
+  # every other time, so that no program always comes first or after the
+  # same one.
+  n=${#programs[@]}
+  for pass in 0 1 2 3 4; do
+    for k in $(seq 0 $((n - 1))); do
+      if [ $((pass % 2)) -eq 0 ]; then j=$(((k + round) % n)); else j=$(((n - 1 - k + round) % n)); fi
+      program=${programs[$j]}
+      printf '%s.%s\t%s\t%s\n' "$round" "$pass" "$program" "$(start_program "$program")" >>"$out/startup.tsv"
+    done
+  done
+  end_prefix
+done
+
+# One start of each, traced by Wine: when each program makes the calls that
+# mark its way to the first picture (the relay of those calls only, and the
+# libraries as they load), in a fresh prefix after one bare window.
+say "start-up traced: ${programs[*]}"
+traced="kernel32.CreateProcessA;kernel32.CreateMutexA;user32.EnumWindows;user32.RegisterClassA;user32.CreateWindowExA"
+traced="$traced;gdi32.CreateFontIndirectA;user32.LoadBitmapA;user32.LoadCursorA;kernel32.LoadLibraryA"
+traced="$traced;user32.SetWindowPos;user32.ShowWindow;user32.BeginPaint;user32.EndPaint"
+for program in "${programs[@]}"; do
+  fresh_prefix "trace-$program"
+  wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /d "$traced" /f >/dev/null 2>&1
+  start_program bare >/dev/null
+  WINEDEBUG=+timestamp,+relay,+loaddll wine 'C:\bench\measure.exe' --window "$(program_class "$program")" \
+    "C:\\bench\\$(program_file "$program")" 2>&1 >/dev/null | tr -d '\r' |
+    grep -E ':(Call|Ret) |Loaded ' >"$out/trace-$program.txt" || true
   end_prefix
 done
 
 say "extraction core as the installer is built, under Wine"
 fresh_prefix unpack
 cp "$tools"/unpack_win32_*.exe "$prefix/drive_c/bench/"
-for opt in Os O2; do
+for opt in Oz Os O2; do
   wine "C:\\bench\\unpack_win32_$opt.exe" 2>/dev/null | tr -d '\r' >>"$out/win32_unpack.txt" || true
 done
 end_prefix

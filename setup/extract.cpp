@@ -11,6 +11,7 @@
 namespace {
 
 const int PATH_SIZE = 1024;
+const uintptr_t PAGE_SIZE_X86 = 4096;
 
 // Builds targetFolder\name into path. 0 when the name field holds no
 // terminator or the whole path does not fit.
@@ -30,6 +31,18 @@ int writeEntry(const char* destination, const char* targetFolder, const uint8_t*
     stripLastComponent(folder);
     if (!textEqual(folder, targetFolder)) createFolderChain(folder);
     return writeWholeFile(destination, bytes, size);
+}
+
+// The package's bytes are read once per process, by this extraction: once
+// written, the pages that hold nothing but package bytes are handed back
+// (MEM_RESET: their contents need not be kept), so that the memory that the
+// descrambling made the process's own is free before the install goes on.
+// Pages shared with the other resources stay. Best effort: a refusal
+// changes nothing.
+void releasePackagePages(uint8_t* image, DWORD size) {
+    const uintptr_t first = ((uintptr_t)image + PAGE_SIZE_X86 - 1) & ~(PAGE_SIZE_X86 - 1);
+    const uintptr_t end = ((uintptr_t)image + size) & ~(PAGE_SIZE_X86 - 1);
+    if (end > first) VirtualAlloc((void*)first, end - first, MEM_RESET, PAGE_READWRITE);
 }
 
 }  // namespace
@@ -78,6 +91,7 @@ int extractPackage(InstallerState* state, const char* onlyName) {
     }
 
     VirtualProtect(image, size, oldProtection, &oldProtection);
+    releasePackagePages(image, size);
     FreeResource(loaded);
     return errorCount ? -100 - errorCount : 0;
 }

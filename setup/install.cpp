@@ -102,10 +102,16 @@ int runInstall(InstallerState* state) {
     }
 
     setStatusText(state, STAGE_FINALIZE);
+    // COM for the shortcuts, started here rather than with the thread: its
+    // libraries are loaded only after extraction has handed the package's
+    // memory back. Ended for S_FALSE too (a thread that had COM already
+    // counts one start more).
+    const HRESULT com = initializeCom();
     char programs[TEXT_SIZE];
     if (readUserString(SHELL_FOLDERS_KEY, "Programs", programs, TEXT_SIZE) == 1)
         createStartMenuShortcuts(state, programs, USER_FOLDER);
     createStartMenuShortcuts(state, getCommonProgramsFolder(), MACHINE_FOLDER);
+    if (SUCCEEDED(com)) uninitializeCom();
 
     // The uninstall entry is written only for a copy that is the running
     // installer, so the programs list never runs anything else.

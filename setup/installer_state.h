@@ -40,6 +40,12 @@ struct InstallerState {
     HCURSOR handCursor;
     HFONT fontBold;
     HFONT fontLarge;
+    // 1 once the picture and fonts above were loaded (needPaintResources).
+    int paintResourcesLoaded;
+    // COM on the window thread: started by the first link it opens
+    // (openStoredLink), ended at the process's end when comResult is S_OK.
+    int comStarted;
+    HRESULT comResult;
     HANDLE workerThread;
     volatile LONG busy;
     int workerResult;

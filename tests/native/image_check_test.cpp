@@ -62,7 +62,9 @@ Pe readInstaller() {
 }
 
 // The image as the loader maps it at base: headers, each section's bytes,
-// every relocated place moved; the header's ImageBase rewritten or not.
+// every relocated place moved, the import address table filled with the
+// functions' addresses (it lies in the read-only .text); the header's
+// ImageBase rewritten or not.
 Bytes load(const Pe& pe, uint32_t base, bool writeBase) {
     Bytes image(pe.imageSize, 0);
     std::copy(pe.file.begin(), pe.file.begin() + pe.headerSize, image.begin());
@@ -75,6 +77,8 @@ Bytes load(const Pe& pe, uint32_t base, bool writeBase) {
             const uint32_t entry = image[e] | image[e + 1] << 8, place = get32(image, block) + (entry & 0xFFF);
             if (entry >> 12 == 3) put32(image, place, get32(image, place) + (base - pe.base));
         }
+    for (uint32_t slot = pe.directory(12); slot < pe.directory(12) + pe.directory(12, 1); slot += 4)
+        if (get32(image, slot) != 0) put32(image, slot, 0x77E10000 + slot);
     if (writeBase) put32(image, pe.header + 52, base);
     return image;
 }
@@ -92,7 +96,8 @@ TEST(ImageCheck, TheLoadedInstallerMatchesItsFileAndNoOther) {
     ASSERT_NE(0u, pe.directory(5)) << "the installer keeps its relocations";
     const size_t text = pe.named(".text").offset;
     const size_t resources = pe.offsetOf(pe.directory(2)) + pe.directory(2, 1) - 1;
-    const size_t table = pe.offsetOf(pe.directory(12)), names = pe.offsetOf(pe.directory(1)) + pe.directory(1, 1) - 2;
+    // The address table, and the first imported name, which follows it.
+    const size_t table = pe.offsetOf(pe.directory(12)), names = table + pe.directory(12, 1) + 2;
     // The first relocated place in code, and the header field of .text's flags.
     const size_t place = pe.offsetOf(
         get32(pe.file, pe.offsetOf(pe.directory(5))) +
