@@ -4,7 +4,9 @@
   check-win2000-imports.py EXE ALLOWLIST [--omit DLL!Function]
 
 Fails (exit 1) when the PE header declares a subsystem other than Windows
-GUI or an OS or subsystem version above 5.0, when a function is imported
+GUI or an OS or subsystem version above 5.0, when the image cannot be moved
+(no relocations, or address-space randomisation not asked for) or is not
+marked for data execution prevention, when a function is imported
 by ordinal, or when an imported function is not in ALLOWLIST (lines
 DLL!Function; '#' starts a comment). --omit drops one allowlist line, so
 that the check can show that it notices a missing entry.
@@ -25,16 +27,21 @@ def read_pe(path):
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         fail("%s: no PE signature" % path)
-    machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+    machine, sections, _, _, _, optional_size, characteristics = struct.unpack_from("<HHIIIHH", data, pe + 4)
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
     if machine != 0x14C or magic != 0x10B:
         fail("%s: not a 32-bit x86 image (machine %#x, magic %#x)" % (path, machine, magic))
     os_major, os_minor = struct.unpack_from("<HH", data, optional + 40)
     sub_major, sub_minor = struct.unpack_from("<HH", data, optional + 48)
-    subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+    subsystem, dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
     directories = struct.unpack_from("<I", data, optional + 92)[0]
     import_rva = struct.unpack_from("<I", data, optional + 96 + 8)[0] if directories > 1 else 0
+    relocations = struct.unpack_from("<I", data, optional + 96 + 5 * 8 + 4)[0] if directories > 5 else 0
+    # Relocations kept (file header flag 1 clear, a non-empty table), and
+    # DYNAMIC_BASE (0x40) and NX_COMPAT (0x100) set.
+    movable = not characteristics & 1 and relocations > 0 and dll_characteristics & 0x40
+    protected = dll_characteristics & 0x100
     table = optional + optional_size
     section_list = [struct.unpack_from("<8sIIII", data, table + 40 * i) for i in range(sections)]
 
@@ -66,7 +73,7 @@ def read_pe(path):
                 imports.append((dll, text_at(value + 2)))
             entry += 4
         descriptor += 20
-    return (os_major, os_minor), (sub_major, sub_minor), subsystem, imports
+    return (os_major, os_minor), (sub_major, sub_minor), subsystem, imports, movable, protected
 
 
 def main(argv):
@@ -87,7 +94,7 @@ def main(argv):
             return 2
         allowed.discard((dll.lower(), function))
 
-    os_version, subsystem_version, subsystem, imports = read_pe(exe)
+    os_version, subsystem_version, subsystem, imports, movable, protected = read_pe(exe)
     problems = []
     if subsystem != 2:
         problems.append("subsystem %d, not Windows GUI (2)" % subsystem)
@@ -95,6 +102,10 @@ def main(argv):
         problems.append("OS version %d.%d is above 5.0" % os_version)
     if subsystem_version > (5, 0):
         problems.append("subsystem version %d.%d is above 5.0" % subsystem_version)
+    if not movable:
+        problems.append("the image cannot be moved: relocations or DYNAMIC_BASE missing")
+    if not protected:
+        problems.append("NX_COMPAT is not set")
     if not imports:
         problems.append("no imports found: the import table was not read")
     for dll, function in imports:
