@@ -57,6 +57,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
     ReleaseMutex(mutex);
     CloseHandle(mutex);
-    if (installerState.comStarted && installerState.comResult == S_OK) uninitializeCom();
+    if (installerState.comStarted && SUCCEEDED(installerState.comResult)) uninitializeCom();
     return exitCode;
 }

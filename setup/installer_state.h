@@ -43,7 +43,8 @@ struct InstallerState {
     // 1 once the picture and fonts above were loaded (needPaintResources).
     int paintResourcesLoaded;
     // COM on the window thread: started by the first link it opens
-    // (openStoredLink), ended at the process's end when comResult is S_OK.
+    // (openStoredLink), ended at the process's end when it succeeded
+    // (S_FALSE too, as in the install procedure).
     int comStarted;
     HRESULT comResult;
     HANDLE workerThread;
